@@ -1,0 +1,19 @@
+// What module loading needs from the operating system. Each platform
+// provides these in its own directory; CMake picks the files.
+#pragma once
+
+#include <cstddef>
+
+namespace platform {
+
+// Opens the module by name. On failure returns null and writes the system's
+// reason (possibly empty) into reason, cut to fit.
+void* openModule(const char* name, char* reason, std::size_t reasonSize);
+void closeModule(void* module);
+void* findSymbol(void* module, const char* name);
+
+// Decides from the side configuration file text whether the signer PIN is the
+// card's service PIN (so no second authentication is needed).
+bool sidefileDisablesSecondAuthentication(const char* text, std::size_t length);
+
+}  // namespace platform

@@ -1,0 +1,97 @@
+// Shared declarations of the token bridge: failure forms, process-wide
+// state and the internal routines every subsystem uses.
+#pragma once
+
+#include <jni.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "pkcs11.h"
+
+#ifndef NULL_PTR
+#define NULL_PTR nullptr
+#endif
+
+#define KELMORA_API __attribute__((visibility("default")))
+
+// Vendor entry point of the signature-card family: registers a callback the
+// module may call during a module call to ask for the signer PIN.
+typedef CK_RV (*CK_C_SetCallBack)(CK_LONG, CK_VOID_PTR);
+
+// One record of the CK_RV description table.
+struct ErrorDesc {
+    const char* Descr;
+    CK_RV Value;
+};
+
+// ---- Failure forms ---------------------------------------------------------
+// A constant text (static storage), reported with code CKR_GENERAL_ERROR.
+struct MessageFailure {
+    const char* message;
+};
+// A CK_RV, reported with its code and description.
+struct ReturnValueFailure {
+    CK_RV rv;
+};
+// A CryptokiException is already pending (a failed range check): the method
+// stops and reports nothing more.
+struct AlreadyReported {};
+
+[[noreturn]] inline void fail(const char* message) { throw MessageFailure{message}; }
+[[noreturn]] inline void fail(CK_RV rv) { throw ReturnValueFailure{rv}; }
+
+// ---- Process-wide state ----------------------------------------------------
+extern "C" {
+KELMORA_API extern CK_FUNCTION_LIST_PTR functionList;
+KELMORA_API extern void* hLibModule;
+KELMORA_API extern char sLibName[1024];
+KELMORA_API extern char sLibFullPath[4096];
+KELMORA_API extern int freeLibrary;
+KELMORA_API extern CK_BBOOL bInitialized;
+KELMORA_API extern CK_C_SetCallBack pC_SetCallBack;
+KELMORA_API extern bool g_bIsSecondAuthenticationRequired;
+KELMORA_API extern CK_VERSION libVersion;
+KELMORA_API extern CK_CHAR g_SignerPin[20];
+KELMORA_API extern const char* g_sLogPath;
+}
+
+// ---- Failure reporting and trace hook --------------------------------------
+KELMORA_API void throwPkcs11Exception(JNIEnv* env, const char* FunctionName, const char* Message);
+KELMORA_API void throwPkcs11Exception(JNIEnv* env, const char* FunctionName, CK_RV Rv);
+
+extern "C" {
+KELMORA_API const char* getCryptokiErrorDesc(CK_RV Error);
+KELMORA_API jint Check64BitLen(JNIEnv* env, long long val);
+KELMORA_API void LogFunction(const char* sFuncName, CK_RV Rv, ...);
+KELMORA_API void traceString(JNIEnv* env, const char* FieldName, const char* message);
+KELMORA_API void EspandiDati(const unsigned char* in, char* ou, long len);
+KELMORA_API void rmTrailSpace(unsigned char* str, unsigned int len);
+
+// ---- Loader ----------------------------------------------------------------
+KELMORA_API void loadLibrary(const char* library, int freeLib, int bChangeDir);
+KELMORA_API char* getmodulepath(void* hModule, const char* sModule);
+
+// ---- Java contract helpers -------------------------------------------------
+KELMORA_API CK_SESSION_HANDLE Session2CKSession(JNIEnv* env, jobject session);
+}
+
+// ---- Helpers for the native methods (not exported) -------------------------
+
+// The module is usable only while the flag is set and a function list is
+// present; after a failed C_Finalize the list is gone while the flag stays.
+inline bool moduleInitialized() { return bInitialized && functionList != nullptr; }
+
+// Fails with CKR_CRYPTOKI_NOT_INITIALIZED unless the module is usable, and
+// returns its function list.
+CK_FUNCTION_LIST_PTR requireModule();
+
+// Narrows a module count or length to a Java int; after a range failure the
+// "Check64BitLen" exception is pending and the method stops.
+jint narrowToInt(JNIEnv* env, CK_ULONG value);
+
+// Fails when a module reports more than the capacity it was handed.
+void checkReportedLength(CK_ULONG reported, CK_ULONG capacity);
+
+// The text of the failure for a module that lies about a length.
+extern const char* const kLengthLargerThanBuffer;
