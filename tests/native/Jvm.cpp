@@ -1,0 +1,152 @@
+#include "Jvm.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace kt {
+namespace {
+
+JavaVM* g_vm = nullptr;
+JNIEnv* g_env = nullptr;
+
+class JvmEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const char* cp = std::getenv("KELVANE_TEST_CLASSPATH");
+        ASSERT_NE(cp, nullptr) << "KELVANE_TEST_CLASSPATH is not set";
+        std::string classPath = std::string("-Djava.class.path=") + cp;
+        std::vector<JavaVMOption> options;
+        options.push_back({const_cast<char*>(classPath.c_str()), nullptr});
+        // The JVM checks every JNI call the bridge makes (pending exceptions,
+        // wrong types, released arrays) and aborts on misuse.
+        options.push_back({const_cast<char*>("-Xcheck:jni"), nullptr});
+        options.push_back({const_cast<char*>("-Xss4m"), nullptr});
+        JavaVMInitArgs args{};
+        args.version = JNI_VERSION_10;
+        args.nOptions = static_cast<jint>(options.size());
+        args.options = options.data();
+        args.ignoreUnrecognized = JNI_FALSE;
+        void* envOut = nullptr;
+        ASSERT_EQ(JNI_CreateJavaVM(&g_vm, &envOut, &args), JNI_OK);
+        g_env = static_cast<JNIEnv*>(envOut);
+    }
+};
+
+}  // namespace
+
+JNIEnv* env() { return g_env; }
+
+std::string javaString(jstring s) {
+    if (s == nullptr) return "<null>";
+    const char* chars = g_env->GetStringUTFChars(s, nullptr);
+    std::string out(chars);
+    g_env->ReleaseStringUTFChars(s, chars);
+    return out;
+}
+
+std::string takeAnyExceptionClass() {
+    jthrowable exc = g_env->ExceptionOccurred();
+    if (exc == nullptr) return "";
+    g_env->ExceptionClear();
+    jclass cls = g_env->GetObjectClass(exc);
+    jclass classClass = g_env->FindClass("java/lang/Class");
+    jmethodID getName = g_env->GetMethodID(classClass, "getName", "()Ljava/lang/String;");
+    std::string name = javaString(static_cast<jstring>(g_env->CallObjectMethod(cls, getName)));
+    g_env->DeleteLocalRef(classClass);
+    g_env->DeleteLocalRef(cls);
+    g_env->DeleteLocalRef(exc);
+    return name;
+}
+
+std::optional<Thrown> takeException() {
+    jthrowable exc = g_env->ExceptionOccurred();
+    if (exc == nullptr) return std::nullopt;
+    g_env->ExceptionClear();
+    jclass cryptoki = g_env->FindClass("qorvik/CryptokiException");
+    if (cryptoki == nullptr || !g_env->IsInstanceOf(exc, cryptoki)) {
+        g_env->ExceptionClear();
+        g_env->Throw(exc);
+        ADD_FAILURE() << "pending exception is not a CryptokiException: " << takeAnyExceptionClass();
+        return Thrown{"<other>", -1, ""};
+    }
+    Thrown t;
+    t.function = callString(exc, "getFunctionName");
+    t.code = callInt(exc, "getCode");
+    t.message = callString(exc, "getMessage");
+    g_env->DeleteLocalRef(cryptoki);
+    g_env->DeleteLocalRef(exc);
+    return t;
+}
+
+jobject newObject(const char* classPath) {
+    jclass cls = g_env->FindClass(classPath);
+    if (cls == nullptr) {
+        g_env->ExceptionClear();
+        ADD_FAILURE() << "class not found: " << classPath;
+        return nullptr;
+    }
+    jobject obj = g_env->AllocObject(cls);
+    g_env->DeleteLocalRef(cls);
+    return obj;
+}
+
+jobject newSession(jint slot, jint handle) {
+    jclass slotClass = g_env->FindClass("qorvik/nat/NativeSlot");
+    jobject slotObj = g_env->NewObject(slotClass, g_env->GetMethodID(slotClass, "<init>", "(I)V"), slot);
+    jclass sessionClass = g_env->FindClass("qorvik/nat/NativeSession");
+    jobject session = g_env->NewObject(
+        sessionClass, g_env->GetMethodID(sessionClass, "<init>", "(Lqorvik/Slot;I)V"), slotObj, handle);
+    g_env->DeleteLocalRef(slotClass);
+    g_env->DeleteLocalRef(sessionClass);
+    g_env->DeleteLocalRef(slotObj);
+    return session;
+}
+
+jint slotId(jobject nativeSlot) {
+    jclass cls = g_env->GetObjectClass(nativeSlot);
+    jint id = g_env->GetIntField(nativeSlot, g_env->GetFieldID(cls, "m_slotID", "I"));
+    g_env->DeleteLocalRef(cls);
+    return id;
+}
+
+jint callInt(jobject obj, const char* method) {
+    jclass cls = g_env->GetObjectClass(obj);
+    jmethodID id = g_env->GetMethodID(cls, method, "()I");
+    g_env->DeleteLocalRef(cls);
+    if (id == nullptr) {
+        g_env->ExceptionClear();
+        ADD_FAILURE() << "no int method " << method;
+        return -1;
+    }
+    return g_env->CallIntMethod(obj, id);
+}
+
+jobject callObject(jobject obj, const char* method, const char* signature) {
+    jclass cls = g_env->GetObjectClass(obj);
+    jmethodID id = g_env->GetMethodID(cls, method, signature);
+    g_env->DeleteLocalRef(cls);
+    if (id == nullptr) {
+        g_env->ExceptionClear();
+        ADD_FAILURE() << "no method " << method << signature;
+        return nullptr;
+    }
+    return g_env->CallObjectMethod(obj, id);
+}
+
+std::string callString(jobject obj, const char* method) {
+    jobject s = callObject(obj, method, "()Ljava/lang/String;");
+    std::string out = javaString(static_cast<jstring>(s));
+    if (s != nullptr) g_env->DeleteLocalRef(s);
+    return out;
+}
+
+}  // namespace kt
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new kt::JvmEnvironment);
+    return RUN_ALL_TESTS();
+}
