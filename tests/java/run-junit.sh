@@ -1,0 +1,60 @@
+#!/bin/sh
+# Runs the JUnit suites against a throwaway SoftHSM2 token.
+#
+# Usage: run-junit.sh --java JAVA --launcher CONSOLE_STANDALONE_JAR --classes TEST_CLASSPATH
+#                     --library LIBKELVANE --softhsm SOFTHSM_MODULE --spy PKCS11_SPY_MODULE
+#                     --token-script SOFTHSM_TOKEN_SCRIPT
+#
+# TEST_CLASSPATH holds the compiled tests, kelvane.jar and the tool's classes. The token, its
+# configuration and the pkcs11-spy log live in one temporary directory, removed on exit.
+set -eu
+
+java=java launcher= classes= library= softhsm= spy= token_script=
+while [ $# -gt 0 ]; do
+    [ $# -ge 2 ] || { echo "run-junit: $1 needs a value" >&2; exit 2; }
+    case $1 in
+        --java) java=$2 ;;
+        --launcher) launcher=$2 ;;
+        --classes) classes=$2 ;;
+        --library) library=$2 ;;
+        --softhsm) softhsm=$2 ;;
+        --spy) spy=$2 ;;
+        --token-script) token_script=$2 ;;
+        *) echo "run-junit: unknown option $1" >&2; exit 2 ;;
+    esac
+    shift 2
+done
+for v in launcher classes library softhsm spy token_script; do
+    eval "value=\$$v"
+    [ -n "$value" ] || { echo "run-junit: --$v is required" | tr _ - >&2; exit 2; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-junit.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM HUP
+
+label=kelvane-junit
+eval "$(sh "$token_script" "$work/token" "$label")"
+: "${SOFTHSM2_CONF:?token script did not set SOFTHSM2_CONF}"
+
+# The bare-name load test finds SoftHSM2 through the loader's search path.
+softhsm_dir=$(dirname "$(readlink -f "$softhsm")")
+LD_LIBRARY_PATH=$softhsm_dir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+# pkcs11-spy forwards to SoftHSM2 and logs every call.
+PKCS11SPY=$softhsm
+PKCS11SPY_OUTPUT=$work/spy.log
+export SOFTHSM2_CONF LD_LIBRARY_PATH PKCS11SPY PKCS11SPY_OUTPUT
+
+"$java" \
+    -Dkelvane.library="$library" \
+    -Dkelvane.softhsm="$softhsm" \
+    -Dkelvane.spy="$spy" \
+    -Dkelvane.spylog="$PKCS11SPY_OUTPUT" \
+    -Dkelvane.tokenlabel="$label" \
+    -jar "$launcher" \
+    -cp "$classes" \
+    --select-package qorvik \
+    --fail-if-no-tests \
+    --disable-banner \
+    --disable-ansi-colors \
+    --details=tree
