@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds the bridge, the test
+# module and the suites, runs them all under ctest, then builds everything
+# again with AddressSanitizer + UndefinedBehaviorSanitizer and runs the
+# native suites (and the planted-leak check) there.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/install-deps.sh
+. scripts/env.sh
+
+jobs=${KELVANE_JOBS:-$(nproc)}
+
+echo "== build"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_TESTS=ON >/dev/null
+cmake --build build -j "$jobs"
+echo "== tests"
+ctest --test-dir build --output-on-failure
+
+echo "== sanitizer build (ASan + UBSan)"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKELVANE_TESTS=ON -DKELVANE_SANITIZE=ON >/dev/null
+cmake --build build-sanitize -j "$jobs"
+echo "== sanitizer tests"
+ctest --test-dir build-sanitize --output-on-failure -R '^(native_|sanitizer_|p11mock_)'
