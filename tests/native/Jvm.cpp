@@ -42,6 +42,10 @@ JNIEnv* env() { return g_env; }
 std::string javaString(jstring s) {
     if (s == nullptr) return "<null>";
     const char* chars = g_env->GetStringUTFChars(s, nullptr);
+    if (chars == nullptr) {
+        g_env->ExceptionClear();
+        return "<unreadable>";
+    }
     std::string out(chars);
     g_env->ReleaseStringUTFChars(s, chars);
     return out;
@@ -54,7 +58,9 @@ std::string takeAnyExceptionClass() {
     jclass cls = g_env->GetObjectClass(exc);
     jclass classClass = g_env->FindClass("java/lang/Class");
     jmethodID getName = g_env->GetMethodID(classClass, "getName", "()Ljava/lang/String;");
-    std::string name = javaString(static_cast<jstring>(g_env->CallObjectMethod(cls, getName)));
+    jstring text = static_cast<jstring>(g_env->CallObjectMethod(cls, getName));
+    g_env->ExceptionClear();
+    std::string name = javaString(text);
     g_env->DeleteLocalRef(classClass);
     g_env->DeleteLocalRef(cls);
     g_env->DeleteLocalRef(exc);
@@ -121,7 +127,9 @@ jint callInt(jobject obj, const char* method) {
         ADD_FAILURE() << "no int method " << method;
         return -1;
     }
-    return g_env->CallIntMethod(obj, id);
+    const jint value = g_env->CallIntMethod(obj, id);
+    if (g_env->ExceptionCheck()) ADD_FAILURE() << method << " threw " << takeAnyExceptionClass();
+    return value;
 }
 
 jobject callObject(jobject obj, const char* method, const char* signature) {
@@ -133,7 +141,9 @@ jobject callObject(jobject obj, const char* method, const char* signature) {
         ADD_FAILURE() << "no method " << method << signature;
         return nullptr;
     }
-    return g_env->CallObjectMethod(obj, id);
+    jobject value = g_env->CallObjectMethod(obj, id);
+    if (g_env->ExceptionCheck()) ADD_FAILURE() << method << " threw " << takeAnyExceptionClass();
+    return value;
 }
 
 std::string callString(jobject obj, const char* method) {
