@@ -2,7 +2,9 @@
 # Runs every test: installs what is missing, builds the bridge, the test
 # module and the suites, runs them all under ctest, then builds everything
 # again with AddressSanitizer + UndefinedBehaviorSanitizer and runs the
-# native suites (and the planted-leak check) there.
+# native suites, the test-module self-test and the planted-leak check there
+# (the Java suites run in the plain build: a java process would need the
+# sanitizer runtime preloaded).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,4 +23,4 @@ echo "== sanitizer build (ASan + UBSan)"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKELVANE_TESTS=ON -DKELVANE_SANITIZE=ON >/dev/null
 cmake --build build-sanitize -j "$jobs"
 echo "== sanitizer tests"
-ctest --test-dir build-sanitize --output-on-failure -R '^(native_|sanitizer_|p11mock_)'
+ctest --test-dir build-sanitize --output-on-failure -E '^java_'
