@@ -28,12 +28,14 @@ JNIEXPORT jintArray JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismList(JNIEn
     return nullptr;
 }
 
-JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismInfo(JNIEnv* env, jobject, jint) {
+JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismInfo(JNIEnv* env, jobject,
+                                                                         jint) {
     notSupported(env, "J_GetMechanismInfo");
     return nullptr;
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSlot_J_1InitToken(JNIEnv* env, jobject, jstring, jstring) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSlot_J_1InitToken(JNIEnv* env, jobject, jstring,
+                                                               jstring) {
     notSupported(env, "J_InitToken");
 }
 
@@ -42,7 +44,8 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1OpenSession__I(JNIEnv* e
     return nullptr;
 }
 
-JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1OpenSession__IBLjava_lang_String_2(JNIEnv* env, jobject, jint, jbyte, jstring) {
+JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1OpenSession__IBLjava_lang_String_2(
+    JNIEnv* env, jobject, jint, jbyte, jstring) {
     notSupported(env, "J_OpenSession");
     return nullptr;
 }
@@ -60,7 +63,8 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSession_J_1GetSessionInfo(JNIEnv
     return nullptr;
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1Login(JNIEnv* env, jobject, jbyte, jstring) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1Login(JNIEnv* env, jobject, jbyte,
+                                                              jstring) {
     notSupported(env, "J_Login");
 }
 
@@ -72,16 +76,19 @@ JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1InitPIN(JNIEnv* env, job
     notSupported(env, "J_InitPIN");
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SetPIN(JNIEnv* env, jobject, jstring, jstring) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SetPIN(JNIEnv* env, jobject, jstring,
+                                                               jstring) {
     notSupported(env, "J_SetPIN");
 }
 
-JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1CreateObject(JNIEnv* env, jobject, jobjectArray) {
+JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1CreateObject(JNIEnv* env, jobject,
+                                                                      jobjectArray) {
     notSupported(env, "J_CreateObject");
     return 0;
 }
 
-JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1CopyObject(JNIEnv* env, jobject, jlong, jobjectArray) {
+JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1CopyObject(JNIEnv* env, jobject, jlong,
+                                                                    jobjectArray) {
     notSupported(env, "J_CopyObject");
     return 0;
 }
@@ -95,46 +102,63 @@ JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1GetObjectSize(JNIEnv* en
     return 0;
 }
 
-JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSession_J_1GetAttributeValue__JI(JNIEnv* env, jobject, jlong, jint) {
+JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSession_J_1GetAttributeValue__JI(JNIEnv* env,
+                                                                                 jobject, jlong,
+                                                                                 jint) {
     notSupported(env, "J_GetAttributeValue");
     return nullptr;
 }
 
-JNIEXPORT jobjectArray JNICALL Java_qorvik_nat_NativeSession_J_1GetAttributeValue__J_3I(JNIEnv* env, jobject, jlong, jintArray) {
+JNIEXPORT jobjectArray JNICALL Java_qorvik_nat_NativeSession_J_1GetAttributeValue__J_3I(JNIEnv* env,
+                                                                                        jobject,
+                                                                                        jlong,
+                                                                                        jintArray) {
     notSupported(env, "J_GetAttributeValue");
     return nullptr;
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SetAttributeValue(JNIEnv* env, jobject, jlong, jobjectArray) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SetAttributeValue(JNIEnv* env, jobject,
+                                                                          jlong, jobjectArray) {
     notSupported(env, "J_SetAttributeValue");
 }
 
-JNIEXPORT jlongArray JNICALL Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2(JNIEnv* env, jobject, jobjectArray) {
+JNIEXPORT jlongArray JNICALL Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2(
+    JNIEnv* env, jobject, jobjectArray) {
     notSupported(env, "J_FindObjects");
     return nullptr;
 }
 
-JNIEXPORT jobjectArray JNICALL Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2_3I(JNIEnv* env, jobject, jobjectArray, jintArray) {
+JNIEXPORT jobjectArray JNICALL
+Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2_3I(JNIEnv* env, jobject,
+                                                                       jobjectArray, jintArray) {
     notSupported(env, "J_FindObjects");
     return nullptr;
 }
 
-JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1EncryptUpdate__JZLqorvik_Mechanism_2J_3BII(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {
+JNIEXPORT jbyteArray JNICALL
+Java_qorvik_nat_NativeSession_J_1EncryptUpdate__JZLqorvik_Mechanism_2J_3BII(
+    JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {
     notSupported(env, "J_EncryptUpdate");
     return nullptr;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1EncryptUpdate__JZLqorvik_Mechanism_2J_3BII_3BI(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint, jbyteArray, jint) {
+JNIEXPORT jint JNICALL
+Java_qorvik_nat_NativeSession_J_1EncryptUpdate__JZLqorvik_Mechanism_2J_3BII_3BI(
+    JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint, jbyteArray,
+    jint) {
     notSupported(env, "J_EncryptUpdate");
     return 0;
 }
 
-JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Encrypt__JZLqorvik_Mechanism_2J_3BII(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {
+JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Encrypt__JZLqorvik_Mechanism_2J_3BII(
+    JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {
     notSupported(env, "J_Encrypt");
     return nullptr;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1Encrypt__JZLqorvik_Mechanism_2J_3BII_3BI(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1Encrypt__JZLqorvik_Mechanism_2J_3BII_3BI(
+    JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint, jbyteArray,
+    jint) {
     notSupported(env, "J_Encrypt");
     return 0;
 }
@@ -144,27 +168,35 @@ JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1EncryptFinal__(JNI
     return nullptr;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1EncryptFinal___3BI(JNIEnv* env, jobject, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1EncryptFinal___3BI(JNIEnv* env, jobject,
+                                                                           jbyteArray, jint) {
     notSupported(env, "J_EncryptFinal");
     return 0;
 }
 
-JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1DecryptUpdate__JZLqorvik_Mechanism_2J_3BII(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {
+JNIEXPORT jbyteArray JNICALL
+Java_qorvik_nat_NativeSession_J_1DecryptUpdate__JZLqorvik_Mechanism_2J_3BII(
+    JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {
     notSupported(env, "J_DecryptUpdate");
     return nullptr;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1DecryptUpdate__JZLqorvik_Mechanism_2J_3BII_3BI(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint, jbyteArray, jint) {
+JNIEXPORT jint JNICALL
+Java_qorvik_nat_NativeSession_J_1DecryptUpdate__JZLqorvik_Mechanism_2J_3BII_3BI(
+    JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint, jbyteArray,
+    jint) {
     notSupported(env, "J_DecryptUpdate");
     return 0;
 }
 
-JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Decrypt__JZLqorvik_Mechanism_2J_3BII(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {
+JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Decrypt__JZLqorvik_Mechanism_2J_3BII(
+    JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {
     notSupported(env, "J_Decrypt");
     return nullptr;
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1DecryptInit(JNIEnv* env, jobject, jlong, jobject, jlong) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1DecryptInit(JNIEnv* env, jobject, jlong,
+                                                                    jobject, jlong) {
     notSupported(env, "J_DecryptInit");
 }
 
@@ -173,25 +205,31 @@ JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1DecryptFinal__(JNI
     return nullptr;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1DecryptFinal___3BI(JNIEnv* env, jobject, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1DecryptFinal___3BI(JNIEnv* env, jobject,
+                                                                           jbyteArray, jint) {
     notSupported(env, "J_DecryptFinal");
     return 0;
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1DigestKey(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1DigestKey(JNIEnv* env, jobject, jlong,
+                                                                  jboolean, jobject, jlong) {
     notSupported(env, "J_DigestKey");
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1DigestUpdate(JNIEnv* env, jobject, jlong, jboolean, jobject, jbyteArray, jint, jint) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1DigestUpdate(JNIEnv* env, jobject, jlong,
+                                                                     jboolean, jobject, jbyteArray,
+                                                                     jint, jint) {
     notSupported(env, "J_DigestUpdate");
 }
 
-JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Digest__JZLqorvik_Mechanism_2_3BII(JNIEnv* env, jobject, jlong, jboolean, jobject, jbyteArray, jint, jint) {
+JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Digest__JZLqorvik_Mechanism_2_3BII(
+    JNIEnv* env, jobject, jlong, jboolean, jobject, jbyteArray, jint, jint) {
     notSupported(env, "J_Digest");
     return nullptr;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1Digest__JZLqorvik_Mechanism_2_3BII_3BI(JNIEnv* env, jobject, jlong, jboolean, jobject, jbyteArray, jint, jint, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1Digest__JZLqorvik_Mechanism_2_3BII_3BI(
+    JNIEnv* env, jobject, jlong, jboolean, jobject, jbyteArray, jint, jint, jbyteArray, jint) {
     notSupported(env, "J_Digest");
     return 0;
 }
@@ -201,25 +239,32 @@ JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1DigestFinal__(JNIE
     return nullptr;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1DigestFinal___3BI(JNIEnv* env, jobject, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1DigestFinal___3BI(JNIEnv* env, jobject,
+                                                                          jbyteArray, jint) {
     notSupported(env, "J_DigestFinal");
     return 0;
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SignInit(JNIEnv* env, jobject, jlong, jobject, jlong) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SignInit(JNIEnv* env, jobject, jlong,
+                                                                 jobject, jlong) {
     notSupported(env, "J_SignInit");
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SignUpdate(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SignUpdate(JNIEnv* env, jobject, jlong,
+                                                                   jboolean, jobject, jlong,
+                                                                   jbyteArray, jint, jint) {
     notSupported(env, "J_SignUpdate");
 }
 
-JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Sign__JZLqorvik_Mechanism_2J_3BII(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {
+JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Sign__JZLqorvik_Mechanism_2J_3BII(
+    JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {
     notSupported(env, "J_Sign");
     return nullptr;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1Sign__JZLqorvik_Mechanism_2J_3BII_3BI(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1Sign__JZLqorvik_Mechanism_2J_3BII_3BI(
+    JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint, jbyteArray,
+    jint) {
     notSupported(env, "J_Sign");
     return 0;
 }
@@ -229,76 +274,105 @@ JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1SignFinal__(JNIEnv
     return nullptr;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1SignFinal___3BI(JNIEnv* env, jobject, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1SignFinal___3BI(JNIEnv* env, jobject,
+                                                                        jbyteArray, jint) {
     notSupported(env, "J_SignFinal");
     return 0;
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SignRecoverInit(JNIEnv* env, jobject, jobject, jlong) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SignRecoverInit(JNIEnv* env, jobject,
+                                                                        jobject, jlong) {
     notSupported(env, "J_SignRecoverInit");
 }
 
-JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1SignRecover___3BII(JNIEnv* env, jobject, jbyteArray, jint, jint) {
+JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1SignRecover___3BII(JNIEnv* env,
+                                                                                 jobject,
+                                                                                 jbyteArray, jint,
+                                                                                 jint) {
     notSupported(env, "J_SignRecover");
     return nullptr;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1SignRecover___3BII_3BI(JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1SignRecover___3BII_3BI(JNIEnv* env, jobject,
+                                                                               jbyteArray, jint,
+                                                                               jint, jbyteArray,
+                                                                               jint) {
     notSupported(env, "J_SignRecover");
     return 0;
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1VerifyUpdate(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1VerifyUpdate(JNIEnv* env, jobject, jlong,
+                                                                     jboolean, jobject, jlong,
+                                                                     jbyteArray, jint, jint) {
     notSupported(env, "J_VerifyUpdate");
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1Verify(JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint, jbyteArray, jint, jint) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1Verify(JNIEnv* env, jobject, jlong,
+                                                               jboolean, jobject, jlong, jbyteArray,
+                                                               jint, jint, jbyteArray, jint, jint) {
     notSupported(env, "J_Verify");
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1VerifyFinal(JNIEnv* env, jobject, jbyteArray, jint, jint) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1VerifyFinal(JNIEnv* env, jobject,
+                                                                    jbyteArray, jint, jint) {
     notSupported(env, "J_VerifyFinal");
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1VerifyRecoverInit(JNIEnv* env, jobject, jobject, jlong) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1VerifyRecoverInit(JNIEnv* env, jobject,
+                                                                          jobject, jlong) {
     notSupported(env, "J_VerifyRecoverInit");
 }
 
-JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1VerifyRecover___3BII(JNIEnv* env, jobject, jbyteArray, jint, jint) {
+JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1VerifyRecover___3BII(JNIEnv* env,
+                                                                                   jobject,
+                                                                                   jbyteArray, jint,
+                                                                                   jint) {
     notSupported(env, "J_VerifyRecover");
     return nullptr;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1VerifyRecover___3BII_3BI(JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1VerifyRecover___3BII_3BI(
+    JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint) {
     notSupported(env, "J_VerifyRecover");
     return 0;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1DecryptDigestUpdate(JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1DecryptDigestUpdate(JNIEnv* env, jobject,
+                                                                            jbyteArray, jint, jint,
+                                                                            jbyteArray, jint) {
     notSupported(env, "J_DecryptDigestUpdate");
     return 0;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1DigestEncryptUpdate(JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1DigestEncryptUpdate(JNIEnv* env, jobject,
+                                                                            jbyteArray, jint, jint,
+                                                                            jbyteArray, jint) {
     notSupported(env, "J_DigestEncryptUpdate");
     return 0;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1SignEncryptUpdate(JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1SignEncryptUpdate(JNIEnv* env, jobject,
+                                                                          jbyteArray, jint, jint,
+                                                                          jbyteArray, jint) {
     notSupported(env, "J_SignEncryptUpdate");
     return 0;
 }
 
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1DecryptVerifyUpdate(JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint) {
+JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1DecryptVerifyUpdate(JNIEnv* env, jobject,
+                                                                            jbyteArray, jint, jint,
+                                                                            jbyteArray, jint) {
     notSupported(env, "J_DecryptVerifyUpdate");
     return 0;
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SetOperationState(JNIEnv* env, jobject, jbyteArray, jlong, jlong) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SetOperationState(JNIEnv* env, jobject,
+                                                                          jbyteArray, jlong,
+                                                                          jlong) {
     notSupported(env, "J_SetOperationState");
 }
 
-JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1GetOperationState(JNIEnv* env, jobject) {
+JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1GetOperationState(JNIEnv* env,
+                                                                                jobject) {
     notSupported(env, "J_GetOperationState");
     return nullptr;
 }
@@ -311,31 +385,40 @@ JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1CancelFunction(JNIEnv* e
     notSupported(env, "J_CancelFunction");
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1GenerateRandom(JNIEnv* env, jobject, jlong, jboolean, jbyteArray, jbyteArray, jint, jint) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1GenerateRandom(JNIEnv* env, jobject, jlong,
+                                                                       jboolean, jbyteArray,
+                                                                       jbyteArray, jint, jint) {
     notSupported(env, "J_GenerateRandom");
 }
 
-JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1GenerateKey(JNIEnv* env, jobject, jobject, jobjectArray) {
+JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1GenerateKey(JNIEnv* env, jobject, jobject,
+                                                                     jobjectArray) {
     notSupported(env, "J_GenerateKey");
     return 0;
 }
 
-JNIEXPORT jlongArray JNICALL Java_qorvik_nat_NativeSession_J_1GenerateKeyPair(JNIEnv* env, jobject, jobject, jobjectArray, jobjectArray) {
+JNIEXPORT jlongArray JNICALL Java_qorvik_nat_NativeSession_J_1GenerateKeyPair(JNIEnv* env, jobject,
+                                                                              jobject, jobjectArray,
+                                                                              jobjectArray) {
     notSupported(env, "J_GenerateKeyPair");
     return nullptr;
 }
 
-JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1WrapKey(JNIEnv* env, jobject, jobject, jlong, jlong) {
+JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1WrapKey(JNIEnv* env, jobject, jobject,
+                                                                      jlong, jlong) {
     notSupported(env, "J_WrapKey");
     return nullptr;
 }
 
-JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1UnwrapKey(JNIEnv* env, jobject, jobject, jlong, jbyteArray, jint, jint, jobjectArray) {
+JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1UnwrapKey(JNIEnv* env, jobject, jobject,
+                                                                   jlong, jbyteArray, jint, jint,
+                                                                   jobjectArray) {
     notSupported(env, "J_UnwrapKey");
     return 0;
 }
 
-JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1DeriveKey(JNIEnv* env, jobject, jobject, jlong, jobjectArray) {
+JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1DeriveKey(JNIEnv* env, jobject, jobject,
+                                                                   jlong, jobjectArray) {
     notSupported(env, "J_DeriveKey");
     return 0;
 }

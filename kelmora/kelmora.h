@@ -38,8 +38,12 @@ struct ReturnValueFailure {
 // stops and reports nothing more.
 struct AlreadyReported {};
 
-[[noreturn]] inline void fail(const char* message) { throw MessageFailure{message}; }
-[[noreturn]] inline void fail(CK_RV rv) { throw ReturnValueFailure{rv}; }
+[[noreturn]] inline void fail(const char* message) {
+    throw MessageFailure{message};
+}
+[[noreturn]] inline void fail(CK_RV rv) {
+    throw ReturnValueFailure{rv};
+}
 
 // ---- Process-wide state ----------------------------------------------------
 extern "C" {
@@ -80,7 +84,9 @@ KELMORA_API CK_SESSION_HANDLE Session2CKSession(JNIEnv* env, jobject session);
 
 // The module is usable only while the flag is set and a function list is
 // present; after a failed C_Finalize the list is gone while the flag stays.
-inline bool moduleInitialized() { return bInitialized && functionList != nullptr; }
+inline bool moduleInitialized() {
+    return bInitialized && functionList != nullptr;
+}
 
 // Fails with CKR_CRYPTOKI_NOT_INITIALIZED unless the module is usable, and
 // returns its function list.

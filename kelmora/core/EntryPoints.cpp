@@ -86,14 +86,14 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeCryptoki_GetInfo(JNIEnv* env, jo
             env, findClass(env, "java/lang/String", "Class 'java/lang/String' not found"));
         LocalRef<jclass> versionClass(
             env, findClass(env, "qorvik/Version", "Class 'qorvik/Version' not found"));
-        jmethodID infoCtor = findMethod(
-            env, infoClass.get(), "<init>",
-            "(Lqorvik/Version;ILjava/lang/String;Lqorvik/Version;Ljava/lang/String;)V",
-            "NativeInfo constructor not found");
-        jmethodID stringCtor = findMethod(env, stringClass.get(), "<init>", "([B)V",
-                                          "String constructor not found");
-        jmethodID versionCtor = findMethod(env, versionClass.get(), "<init>", "(II)V",
-                                           "Version constructor not found");
+        jmethodID infoCtor =
+            findMethod(env, infoClass.get(), "<init>",
+                       "(Lqorvik/Version;ILjava/lang/String;Lqorvik/Version;Ljava/lang/String;)V",
+                       "NativeInfo constructor not found");
+        jmethodID stringCtor =
+            findMethod(env, stringClass.get(), "<init>", "([B)V", "String constructor not found");
+        jmethodID versionCtor =
+            findMethod(env, versionClass.get(), "<init>", "(II)V", "Version constructor not found");
 
         CK_INFO info;
         const CK_RV rv = module->C_GetInfo(&info);
@@ -102,9 +102,9 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeCryptoki_GetInfo(JNIEnv* env, jo
         LocalRef<jbyteArray> descBytes(
             env, require(env, env->NewByteArray(sizeof info.libraryDescription),
                          "libraryDescArray is NULL"));
-        LocalRef<jbyteArray> manufBytes(
-            env, require(env, env->NewByteArray(sizeof info.manufacturerID),
-                         "manufactuIDArray is NULL"));
+        LocalRef<jbyteArray> manufBytes(env,
+                                        require(env, env->NewByteArray(sizeof info.manufacturerID),
+                                                "manufactuIDArray is NULL"));
         env->SetByteArrayRegion(descBytes.get(), 0, sizeof info.libraryDescription,
                                 reinterpret_cast<const jbyte*>(info.libraryDescription));
         env->SetByteArrayRegion(manufBytes.get(), 0, sizeof info.manufacturerID,
@@ -121,8 +121,9 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeCryptoki_GetInfo(JNIEnv* env, jo
             env, require(env, newVersion(env, versionClass.get(), versionCtor, libVersion),
                          "libraryVersion value is NULL"));
         LocalRef<jobject> cryptokiVersion(
-            env, require(env, newVersion(env, versionClass.get(), versionCtor, info.cryptokiVersion),
-                         "cryptokiVersion value is NULL"));
+            env,
+            require(env, newVersion(env, versionClass.get(), versionCtor, info.cryptokiVersion),
+                    "cryptokiVersion value is NULL"));
         return require(env,
                        env->NewObject(infoClass.get(), infoCtor, cryptokiVersion.get(), flags,
                                       description.get(), libraryVersion.get(), manufacturer.get()),
@@ -137,8 +138,8 @@ JNIEXPORT jobjectArray JNICALL Java_qorvik_nat_NativeCryptoki_GetSlotList(JNIEnv
     jobjectArray result = guarded(env, "J_GetSlotList", jobjectArray{nullptr}, [&] {
         CK_FUNCTION_LIST_PTR module = requireModule();
         const CK_BBOOL present = tokenPresent ? CK_TRUE : CK_FALSE;
-        LocalRef<jclass> slotClass(
-            env, findClass(env, "qorvik/nat/NativeSlot", "Class 'qorvik/nat/NativeSlot' not found"));
+        LocalRef<jclass> slotClass(env, findClass(env, "qorvik/nat/NativeSlot",
+                                                  "Class 'qorvik/nat/NativeSlot' not found"));
         LogFunction("NATIVESLOT found!", 0);
         jmethodID slotCtor =
             findMethod(env, slotClass.get(), "<init>", "(I)V", "NativeSlot constructor not found");
@@ -166,12 +167,12 @@ JNIEXPORT jobjectArray JNICALL Java_qorvik_nat_NativeCryptoki_GetSlotList(JNIEnv
         LogFunction("Slot list length: %ld, NativeClass: %X", rv, static_cast<long>(length),
                     slotClass.get());
         LocalRef<jobjectArray> array(
-            env, require(env, env->NewObjectArray(length, slotClass.get(), nullptr),
-                         "SlotLis is NULL"));
+            env,
+            require(env, env->NewObjectArray(length, slotClass.get(), nullptr), "SlotLis is NULL"));
         LogFunction("Array created!", rv);
         for (jint i = 0; i < length; ++i) {
-            LocalRef<jobject> slot(
-                env, newNativeSlot(env, slotClass.get(), slotCtor, slots[i], "Slot object is NULL"));
+            LocalRef<jobject> slot(env, newNativeSlot(env, slotClass.get(), slotCtor, slots[i],
+                                                      "Slot object is NULL"));
             env->SetObjectArrayElement(array.get(), i, slot.get());
         }
         LogFunction("GetSlotList : ...finished.", rv);
@@ -189,8 +190,8 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeCryptoki_WaitForSlotEvent(JNIEnv
         const CK_RV rv = module->C_WaitForSlotEvent(static_cast<CK_FLAGS>(static_cast<long>(flags)),
                                                     &slot, NULL_PTR);
         if (rv != CKR_OK) fail(rv);
-        LocalRef<jclass> slotClass(
-            env, findClass(env, "qorvik/nat/NativeSlot", "Class 'qorvik/nat/NativeSlot' not found"));
+        LocalRef<jclass> slotClass(env, findClass(env, "qorvik/nat/NativeSlot",
+                                                  "Class 'qorvik/nat/NativeSlot' not found"));
         jmethodID slotCtor =
             findMethod(env, slotClass.get(), "<init>", "(I)V", "NativeSlot constructor not found");
         jobject result =

@@ -24,8 +24,7 @@ jstring stringFromBytes(JNIEnv* env, jclass stringClass, jmethodID ctor, const c
     return static_cast<jstring>(env->NewObject(stringClass, ctor, bytes.get()));
 }
 
-void throwCryptokiException(JNIEnv* env, const char* functionName, jint code,
-                            const char* message) {
+void throwCryptokiException(JNIEnv* env, const char* functionName, jint code, const char* message) {
     // A failed lookup leaves its own Java error pending; the CryptokiException
     // is what the caller must see, and JNI calls are undefined until cleared.
     if (env->ExceptionCheck()) env->ExceptionClear();
@@ -85,11 +84,11 @@ void LogFunction(const char*, CK_RV, ...) {}
 
 void traceString(JNIEnv* env, const char* FieldName, const char* message) {
     // Runs under a caller's boundary handler: each failed step raises.
-    LocalRef<jclass> printStream(
-        env, findClass(env, "java/io/PrintStream",
-                       "traceString - Class 'java/io/PrintStream' not found"));
-    LocalRef<jclass> system(
-        env, findClass(env, "java/lang/System", "traceString - Class 'java/lang/System' not found"));
+    LocalRef<jclass> printStream(env,
+                                 findClass(env, "java/io/PrintStream",
+                                           "traceString - Class 'java/io/PrintStream' not found"));
+    LocalRef<jclass> system(env, findClass(env, "java/lang/System",
+                                           "traceString - Class 'java/lang/System' not found"));
     LocalRef<jstring> name(
         env, require(env, env->NewStringUTF(FieldName), "traceString - Name is NULL"));
     LocalRef<jstring> sep(env, require(env, env->NewStringUTF(" - "), "traceString - Sep is NULL"));

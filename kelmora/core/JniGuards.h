@@ -12,7 +12,7 @@
 // allowed while an exception is pending).
 template <typename T>
 class LocalRef {
-public:
+  public:
     LocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) {}
     LocalRef(const LocalRef&) = delete;
     LocalRef& operator=(const LocalRef&) = delete;
@@ -24,14 +24,14 @@ public:
     T release() { return std::exchange(ref_, nullptr); }
     explicit operator bool() const { return ref_ != nullptr; }
 
-private:
+  private:
     JNIEnv* env_;
     T ref_;
 };
 
 // Modified UTF-8 characters of a Java string, released on every path.
 class UtfChars {
-public:
+  public:
     UtfChars(JNIEnv* env, jstring str)
         : env_(env), str_(str), chars_(str ? env->GetStringUTFChars(str, nullptr) : nullptr) {
         if (str_ != nullptr && chars_ == nullptr) env_->ExceptionClear();
@@ -43,7 +43,7 @@ public:
     }
     const char* get() const { return chars_; }
 
-private:
+  private:
     JNIEnv* env_;
     jstring str_;
     const char* chars_;

@@ -11,8 +11,8 @@
 #include <new>
 #include <string>
 
-#include "../kelmora.h"
 #include "../jni_methods.h"
+#include "../kelmora.h"
 #include "JniGuards.h"
 #include "Platform.h"
 
@@ -112,15 +112,16 @@ extern "C" void loadLibrary(const char* library, int freeLib, int) {
         fail(loadFailureText);
     }
 
-    auto getFunctionList =
-        reinterpret_cast<CK_C_GetFunctionList>(platform::findSymbol(hLibModule, "C_GetFunctionList"));
+    auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(
+        platform::findSymbol(hLibModule, "C_GetFunctionList"));
     if (getFunctionList == nullptr) fail("C_GetFunctionList function not found in pkcs#11 library");
 
     if (containsSignatureFamilyToken(library)) {
         LogFunction("loadLibrary - searchig C_SetCallback function", 0);
         pC_SetCallBack =
             reinterpret_cast<CK_C_SetCallBack>(platform::findSymbol(hLibModule, "C_SetCallBack"));
-        if (pC_SetCallBack != nullptr) LogFunction("loadLibrary J - found C_SetCallback function", 0);
+        if (pC_SetCallBack != nullptr)
+            LogFunction("loadLibrary J - found C_SetCallback function", 0);
     }
 
     CK_FUNCTION_LIST_PTR list = nullptr;
@@ -150,8 +151,10 @@ JNIEXPORT void JNICALL Java_qorvik_nat_NativeCryptoki_loadCryptokiLibrary2(JNIEn
     loadFromJava(env, cryptokiLibrary, freeLib, JNI_FALSE);
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeCryptoki_loadCryptokiLibrary3(
-    JNIEnv* env, jclass, jstring cryptokiLibrary, jboolean freeLib, jboolean changedir) {
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeCryptoki_loadCryptokiLibrary3(JNIEnv* env, jclass,
+                                                                           jstring cryptokiLibrary,
+                                                                           jboolean freeLib,
+                                                                           jboolean changedir) {
     loadFromJava(env, cryptokiLibrary, freeLib, changedir);
 }
 

@@ -17,9 +17,13 @@ void* openModule(const char* name, char* reason, std::size_t reasonSize) {
     return module;
 }
 
-void closeModule(void* module) { dlclose(module); }
+void closeModule(void* module) {
+    dlclose(module);
+}
 
-void* findSymbol(void* module, const char* name) { return dlsym(module, name); }
+void* findSymbol(void* module, const char* name) {
+    return dlsym(module, name);
+}
 
 bool sidefileDisablesSecondAuthentication(const char* text, std::size_t length) {
     static const char kKey[] = "DsPinIsCNSPin=true";

@@ -70,8 +70,7 @@ void BridgeTest::expectNoException() {
     }
 }
 
-void BridgeTest::expectFailure(const std::string& function, int code,
-                               const std::string& message) {
+void BridgeTest::expectFailure(const std::string& function, int code, const std::string& message) {
     auto t = takeException();
     ASSERT_TRUE(t.has_value()) << "expected " << function << " to fail with '" << message << "'";
     EXPECT_EQ(t->function, function);

@@ -19,7 +19,7 @@ namespace kt {
 void resetBridge();
 
 class BridgeTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

@@ -14,7 +14,7 @@ void fillText(CK_UTF8CHAR* field, std::size_t size, const std::string& text) {
 }
 
 class EntryPointsTest : public BridgeTest {
-protected:
+  protected:
     jobject getInfo() { return Java_qorvik_nat_NativeCryptoki_GetInfo(env, cryptoki); }
     jobjectArray slotList(bool present) {
         return Java_qorvik_nat_NativeCryptoki_GetSlotList(env, cryptoki,
@@ -37,8 +37,9 @@ TEST_F(EntryPointsTest, EveryMethodNeedsAnInitialisedModule) {
     expectRv("J_GetInfo", CKR_CRYPTOKI_NOT_INITIALIZED);
     EXPECT_EQ(slotList(true), nullptr);
     expectRv("J_GetSlotList", CKR_CRYPTOKI_NOT_INITIALIZED);
-    EXPECT_EQ(Java_qorvik_nat_NativeCryptoki_WaitForSlotEvent(env, cryptoki, CKF_DONT_BLOCK, nullptr),
-              nullptr);
+    EXPECT_EQ(
+        Java_qorvik_nat_NativeCryptoki_WaitForSlotEvent(env, cryptoki, CKF_DONT_BLOCK, nullptr),
+        nullptr);
     expectRv("J_WaitForSlotEvent", CKR_CRYPTOKI_NOT_INITIALIZED);
     EXPECT_EQ(mock.p11mock_log_count("C_GetInfo") + mock.p11mock_log_count("C_GetSlotList") +
                   mock.p11mock_log_count("C_WaitForSlotEvent"),
@@ -221,8 +222,9 @@ TEST_F(EntryPointsTest, SlotCountLargerThanTheListIsRefused) {
 
 TEST_F(EntryPointsTest, WaitForSlotEventWithoutEventsReportsNoEvent) {
     loadAndInitialize(mock);
-    EXPECT_EQ(Java_qorvik_nat_NativeCryptoki_WaitForSlotEvent(env, cryptoki, CKF_DONT_BLOCK, nullptr),
-              nullptr);
+    EXPECT_EQ(
+        Java_qorvik_nat_NativeCryptoki_WaitForSlotEvent(env, cryptoki, CKF_DONT_BLOCK, nullptr),
+        nullptr);
     expectFailure("J_WaitForSlotEvent", 8, "NO EVENT                          ");
     const long call = mock.p11mock_log_last("C_WaitForSlotEvent");
     ASSERT_GE(call, 0);
@@ -244,10 +246,9 @@ TEST_F(EntryPointsTest, WaitForSlotEventHandsOutTheSlot) {
 
 TEST_F(EntryPointsTest, MethodsOfLaterSubsystemsAnswerNotSupported) {
     loadAndInitialize(mock);
-    jobject slot = env->NewObject(env->FindClass("qorvik/nat/NativeSlot"),
-                                  env->GetMethodID(env->FindClass("qorvik/nat/NativeSlot"),
-                                                   "<init>", "(I)V"),
-                                  1);
+    jobject slot = env->NewObject(
+        env->FindClass("qorvik/nat/NativeSlot"),
+        env->GetMethodID(env->FindClass("qorvik/nat/NativeSlot"), "<init>", "(I)V"), 1);
     EXPECT_EQ(Java_qorvik_nat_NativeSlot_J_1GetSlotInfo(env, slot), nullptr);
     expectRv("J_GetSlotInfo", CKR_FUNCTION_NOT_SUPPORTED);
     jobject session = newSession(1, 5);

@@ -11,7 +11,9 @@
 namespace kt {
 namespace {
 
-std::string padded(const std::string& text) { return text + std::string(34 - text.size(), ' '); }
+std::string padded(const std::string& text) {
+    return text + std::string(34 - text.size(), ' ');
+}
 
 TEST(ErrorDescriptions, EveryRecordIsUpperCaseAndPaddedTo34) {
     std::set<CK_RV> seen;
@@ -88,8 +90,8 @@ TEST_F(ThrowTest, ReplacesAnExceptionAlreadyPending) {
 }
 
 TEST_F(ThrowTest, Check64BitLenPassesTheIntRangeSilently) {
-    for (long long v : {0LL, -1LL, 1LL, static_cast<long long>(INT_MAX),
-                        static_cast<long long>(INT_MIN)}) {
+    for (long long v :
+         {0LL, -1LL, 1LL, static_cast<long long>(INT_MAX), static_cast<long long>(INT_MIN)}) {
         EXPECT_EQ(Check64BitLen(env, v), static_cast<jint>(v));
         expectNoException();
     }
@@ -139,7 +141,9 @@ TEST(TextRoutines, RmTrailSpaceZeroesTrailingBlanksButNeverPositionZero) {
     EXPECT_EQ(one[0], ' ');
 }
 
-TEST(TraceFile, NameIsDefined) { EXPECT_STREQ(g_sLogPath, "~/zmx-libkelmora_log_file.txt"); }
+TEST(TraceFile, NameIsDefined) {
+    EXPECT_STREQ(g_sLogPath, "~/zmx-libkelmora_log_file.txt");
+}
 
 }  // namespace
 }  // namespace kt

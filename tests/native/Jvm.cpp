@@ -13,7 +13,7 @@ JavaVM* g_vm = nullptr;
 JNIEnv* g_env = nullptr;
 
 class JvmEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         const char* cp = std::getenv("KELVANE_TEST_CLASSPATH");
         ASSERT_NE(cp, nullptr) << "KELVANE_TEST_CLASSPATH is not set";
@@ -37,7 +37,9 @@ public:
 
 }  // namespace
 
-JNIEnv* env() { return g_env; }
+JNIEnv* env() {
+    return g_env;
+}
 
 std::string javaString(jstring s) {
     if (s == nullptr) return "<null>";
@@ -75,7 +77,8 @@ std::optional<Thrown> takeException() {
     if (cryptoki == nullptr || !g_env->IsInstanceOf(exc, cryptoki)) {
         g_env->ExceptionClear();
         g_env->Throw(exc);
-        ADD_FAILURE() << "pending exception is not a CryptokiException: " << takeAnyExceptionClass();
+        ADD_FAILURE() << "pending exception is not a CryptokiException: "
+                      << takeAnyExceptionClass();
         return Thrown{"<other>", -1, ""};
     }
     Thrown t;
@@ -101,10 +104,12 @@ jobject newObject(const char* classPath) {
 
 jobject newSession(jint slot, jint handle) {
     jclass slotClass = g_env->FindClass("qorvik/nat/NativeSlot");
-    jobject slotObj = g_env->NewObject(slotClass, g_env->GetMethodID(slotClass, "<init>", "(I)V"), slot);
+    jobject slotObj =
+        g_env->NewObject(slotClass, g_env->GetMethodID(slotClass, "<init>", "(I)V"), slot);
     jclass sessionClass = g_env->FindClass("qorvik/nat/NativeSession");
     jobject session = g_env->NewObject(
-        sessionClass, g_env->GetMethodID(sessionClass, "<init>", "(Lqorvik/Slot;I)V"), slotObj, handle);
+        sessionClass, g_env->GetMethodID(sessionClass, "<init>", "(Lqorvik/Slot;I)V"), slotObj,
+        handle);
     g_env->DeleteLocalRef(slotClass);
     g_env->DeleteLocalRef(sessionClass);
     g_env->DeleteLocalRef(slotObj);

@@ -18,7 +18,7 @@ namespace {
 // A private directory holding copies of the test modules: a copy is a module
 // of its own (own state, own side file, own mapping).
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string tmpl = (fs::temp_directory_path() / "kelvane-loader-XXXXXX").string();
         path_ = mkdtemp(tmpl.data());
@@ -37,7 +37,7 @@ public:
     }
     const fs::path& path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -58,7 +58,7 @@ int copyIsInitialized(const fs::path& module) {
 }
 
 class LoaderTest : public BridgeTest {
-protected:
+  protected:
     std::string fullPath() {
         jstring s = Java_qorvik_nat_NativeCryptoki_getLastLoadedLibraryFullPath(env, cryptokiClass);
         expectNoException();
@@ -83,12 +83,12 @@ TEST_F(LoaderTest, AbsoluteNameIsItsOwnFullPath) {
 TEST_F(LoaderTest, LoadVariantsRecordTheFreeChoice) {
     load(plainMock().path(), false);
     EXPECT_EQ(freeLibrary, 0);
-    Java_qorvik_nat_NativeCryptoki_loadCryptokiLibrary3(env, cryptokiClass,
-                                                        str(plainMock().path()), JNI_TRUE, JNI_TRUE);
+    Java_qorvik_nat_NativeCryptoki_loadCryptokiLibrary3(env, cryptokiClass, str(plainMock().path()),
+                                                        JNI_TRUE, JNI_TRUE);
     expectNoException();
     EXPECT_EQ(freeLibrary, 1);
-    Java_qorvik_nat_NativeCryptoki_loadCryptokiLibrary3(env, cryptokiClass,
-                                                        str(plainMock().path()), JNI_FALSE, JNI_TRUE);
+    Java_qorvik_nat_NativeCryptoki_loadCryptokiLibrary3(env, cryptokiClass, str(plainMock().path()),
+                                                        JNI_FALSE, JNI_TRUE);
     expectNoException();
     EXPECT_EQ(freeLibrary, 0);
 }
@@ -233,7 +233,8 @@ TEST_F(LoaderTest, SideFileDecidesTheSecondAuthentication) {
 
 TEST_F(LoaderTest, SignatureFamilyModulesHaveTheirCallbackEntryLookedUp) {
     load(quarnsigMock().path());
-    void* own = dlsym(dlopen(quarnsigMock().path().c_str(), RTLD_NOW | RTLD_NOLOAD), "C_SetCallBack");
+    void* own =
+        dlsym(dlopen(quarnsigMock().path().c_str(), RTLD_NOW | RTLD_NOLOAD), "C_SetCallBack");
     ASSERT_NE(own, nullptr);
     EXPECT_EQ(reinterpret_cast<void*>(pC_SetCallBack), own);
 

@@ -13,7 +13,7 @@
 namespace kt {
 
 class Mock {
-public:
+  public:
     // path: the module file; the handle stays open for the whole run, so the
     // bridge's dlopen of the same path reaches this same instance.
     explicit Mock(const char* envVar) {
@@ -36,9 +36,11 @@ public:
         return reinterpret_cast<F*>(sym);
     }
 
-#define KT_MOCK(name) \
-    template <typename... A> \
-    auto name(A... a) const { return fn<decltype(::name)>(#name)(a...); }
+#define KT_MOCK(name)                             \
+    template <typename... A>                      \
+    auto name(A... a) const {                     \
+        return fn<decltype(::name)>(#name)(a...); \
+    }
     KT_MOCK(p11mock_reset)
     KT_MOCK(p11mock_force_uninitialized)
     KT_MOCK(p11mock_is_initialized)
@@ -60,7 +62,7 @@ public:
     KT_MOCK(p11mock_callback_registrations)
 #undef KT_MOCK
 
-private:
+  private:
     std::string path_;
     void* handle_ = nullptr;
 };

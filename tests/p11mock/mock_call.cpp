@@ -11,236 +11,239 @@ namespace {
 using PinCallback = CK_RV (*)(CK_CHAR_PTR, CK_ULONG*);
 
 void append_ulong(Bytes& out, CK_ULONG value) {
-  const Bytes b = ulong_bytes(value);
-  out.insert(out.end(), b.begin(), b.end());
+    const Bytes b = ulong_bytes(value);
+    out.insert(out.end(), b.begin(), b.end());
 }
 
 // Calls the registered callback the way a signature-family module asks for
 // the signer PIN: a length query, then a copy into a 64-byte buffer.
 void run_callback(CallbackState& cb) {
-  if (cb.last_fn == nullptr) return;
-  PinCallback fn = reinterpret_cast<PinCallback>(cb.last_fn);
-  CK_ULONG len = CK_UNAVAILABLE_INFORMATION;
-  cb.rv1 = fn(nullptr, &len);
-  cb.len1 = len;
-  // A heap buffer of exactly the announced size, so an overrun is caught.
-  std::unique_ptr<unsigned char[]> buf(new unsigned char[kCallbackBufferSize]);
-  std::memset(buf.get(), 0xEE, kCallbackBufferSize);
-  cb.rv2 = fn(buf.get(), &len);
-  cb.len2 = len;
-  std::memcpy(cb.buffer, buf.get(), kCallbackBufferSize);
-  cb.seen = 1;
+    if (cb.last_fn == nullptr) return;
+    PinCallback fn = reinterpret_cast<PinCallback>(cb.last_fn);
+    CK_ULONG len = CK_UNAVAILABLE_INFORMATION;
+    cb.rv1 = fn(nullptr, &len);
+    cb.len1 = len;
+    // A heap buffer of exactly the announced size, so an overrun is caught.
+    std::unique_ptr<unsigned char[]> buf(new unsigned char[kCallbackBufferSize]);
+    std::memset(buf.get(), 0xEE, kCallbackBufferSize);
+    cb.rv2 = fn(buf.get(), &len);
+    cb.len2 = len;
+    std::memcpy(cb.buffer, buf.get(), kCallbackBufferSize);
+    cb.seen = 1;
 }
 
 }  // namespace
 
 Call::Call(const char* name)
-    : st(state()), lock_(st.mutex), name_(name), index_(st.log.size()),
+    : st(state()),
+      lock_(st.mutex),
+      name_(name),
+      index_(st.log.size()),
       generation_(st.log_generation) {
-  st.log.emplace_back();
-  st.log.back().name = name;
-  ++st.faults[name].calls;
+    st.log.emplace_back();
+    st.log.back().name = name;
+    ++st.faults[name].calls;
 }
 
 LogEntry* Call::entry() {
-  // The log may have been cleared by a callback while this call ran.
-  if (generation_ != st.log_generation || index_ >= st.log.size()) return nullptr;
-  return &st.log[index_];
+    // The log may have been cleared by a callback while this call ran.
+    if (generation_ != st.log_generation || index_ >= st.log.size()) return nullptr;
+    return &st.log[index_];
 }
 
 Call& Call::arg(CK_ULONG value) {
-  if (LogEntry* e = entry()) {
-    if (e->arg_count < 8) {
-      e->args[e->arg_count] = value;
-      e->addresses[e->arg_count] = value;
-      ++e->arg_count;
+    if (LogEntry* e = entry()) {
+        if (e->arg_count < 8) {
+            e->args[e->arg_count] = value;
+            e->addresses[e->arg_count] = value;
+            ++e->arg_count;
+        }
     }
-  }
-  return *this;
+    return *this;
 }
 
 Call& Call::ptr(const void* address) {
-  return arg(static_cast<CK_ULONG>(reinterpret_cast<uintptr_t>(address)));
+    return arg(static_cast<CK_ULONG>(reinterpret_cast<uintptr_t>(address)));
 }
 
 Call& Call::inout(const CK_ULONG* length) {
-  if (LogEntry* e = entry()) {
-    if (e->arg_count < 8) {
-      e->args[e->arg_count] = length != nullptr ? *length : 0;
-      e->addresses[e->arg_count] = static_cast<CK_ULONG>(reinterpret_cast<uintptr_t>(length));
-      ++e->arg_count;
+    if (LogEntry* e = entry()) {
+        if (e->arg_count < 8) {
+            e->args[e->arg_count] = length != nullptr ? *length : 0;
+            e->addresses[e->arg_count] = static_cast<CK_ULONG>(reinterpret_cast<uintptr_t>(length));
+            ++e->arg_count;
+        }
     }
-  }
-  return *this;
+    return *this;
 }
 
 void Call::add_buffer(const Bytes& data, bool present) {
-  if (LogEntry* e = entry()) {
-    e->buffers.push_back(data);
-    e->present.push_back(present);
-  }
+    if (LogEntry* e = entry()) {
+        e->buffers.push_back(data);
+        e->present.push_back(present);
+    }
 }
 
 Call& Call::bytes(const void* data, CK_ULONG length) {
-  if (data == nullptr) {
-    add_buffer(Bytes(), false);
-  } else {
-    const unsigned char* p = static_cast<const unsigned char*>(data);
-    add_buffer(Bytes(p, p + length), true);
-  }
-  return *this;
+    if (data == nullptr) {
+        add_buffer(Bytes(), false);
+    } else {
+        const unsigned char* p = static_cast<const unsigned char*>(data);
+        add_buffer(Bytes(p, p + length), true);
+    }
+    return *this;
 }
 
 Call& Call::input_template(const CK_ATTRIBUTE* tmpl, CK_ULONG count) {
-  if (tmpl == nullptr) {
-    add_buffer(Bytes(), false);
-    return *this;
-  }
-  Bytes out;
-  for (CK_ULONG i = 0; i < count; ++i) {
-    append_ulong(out, tmpl[i].type);
-    append_ulong(out, tmpl[i].ulValueLen);
-    if (tmpl[i].pValue != nullptr) {
-      const unsigned char* p = static_cast<const unsigned char*>(tmpl[i].pValue);
-      out.insert(out.end(), p, p + tmpl[i].ulValueLen);
+    if (tmpl == nullptr) {
+        add_buffer(Bytes(), false);
+        return *this;
     }
-  }
-  add_buffer(out, true);
-  return *this;
+    Bytes out;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        append_ulong(out, tmpl[i].type);
+        append_ulong(out, tmpl[i].ulValueLen);
+        if (tmpl[i].pValue != nullptr) {
+            const unsigned char* p = static_cast<const unsigned char*>(tmpl[i].pValue);
+            out.insert(out.end(), p, p + tmpl[i].ulValueLen);
+        }
+    }
+    add_buffer(out, true);
+    return *this;
 }
 
 Call& Call::output_template(const CK_ATTRIBUTE* tmpl, CK_ULONG count) {
-  if (tmpl == nullptr) {
-    add_buffer(Bytes(), false);
+    if (tmpl == nullptr) {
+        add_buffer(Bytes(), false);
+        return *this;
+    }
+    Bytes out;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        append_ulong(out, tmpl[i].type);
+        append_ulong(out, tmpl[i].ulValueLen);
+        append_ulong(out, static_cast<CK_ULONG>(reinterpret_cast<uintptr_t>(tmpl[i].pValue)));
+    }
+    add_buffer(out, true);
     return *this;
-  }
-  Bytes out;
-  for (CK_ULONG i = 0; i < count; ++i) {
-    append_ulong(out, tmpl[i].type);
-    append_ulong(out, tmpl[i].ulValueLen);
-    append_ulong(out, static_cast<CK_ULONG>(reinterpret_cast<uintptr_t>(tmpl[i].pValue)));
-  }
-  add_buffer(out, true);
-  return *this;
 }
 
 Call& Call::mechanism(const CK_MECHANISM* mech) {
-  if (mech == nullptr) {
-    add_buffer(Bytes(), false);
+    if (mech == nullptr) {
+        add_buffer(Bytes(), false);
+        return *this;
+    }
+    Bytes out;
+    append_ulong(out, mech->mechanism);
+    append_ulong(out, mech->ulParameterLen);
+    if (mech->pParameter != nullptr) {
+        const unsigned char* p = static_cast<const unsigned char*>(mech->pParameter);
+        out.insert(out.end(), p, p + mech->ulParameterLen);
+    }
+    add_buffer(out, true);
     return *this;
-  }
-  Bytes out;
-  append_ulong(out, mech->mechanism);
-  append_ulong(out, mech->ulParameterLen);
-  if (mech->pParameter != nullptr) {
-    const unsigned char* p = static_cast<const unsigned char*>(mech->pParameter);
-    out.insert(out.end(), p, p + mech->ulParameterLen);
-  }
-  add_buffer(out, true);
-  return *this;
 }
 
 bool Call::intercepted(CK_RV* rv, bool needs_init) {
-  if (!st.callback.armed_for.empty() && st.callback.armed_for == name_) {
-    st.callback.armed_for.clear();
-    run_callback(st.callback);
-  }
-  FunctionFaults& f = st.faults[name_];
-  auto it = f.fail_at.find(f.calls);
-  if (it != f.fail_at.end()) {
-    *rv = done(it->second);
-    f.fail_at.erase(it);
-    return true;
-  }
-  if (needs_init && !st.initialized) {
-    *rv = done(CKR_CRYPTOKI_NOT_INITIALIZED);
-    return true;
-  }
-  return false;
+    if (!st.callback.armed_for.empty() && st.callback.armed_for == name_) {
+        st.callback.armed_for.clear();
+        run_callback(st.callback);
+    }
+    FunctionFaults& f = st.faults[name_];
+    auto it = f.fail_at.find(f.calls);
+    if (it != f.fail_at.end()) {
+        *rv = done(it->second);
+        f.fail_at.erase(it);
+        return true;
+    }
+    if (needs_init && !st.initialized) {
+        *rv = done(CKR_CRYPTOKI_NOT_INITIALIZED);
+        return true;
+    }
+    return false;
 }
 
 bool Call::take_too_small(CK_ULONG* reported) {
-  FunctionFaults& f = st.faults[name_];
-  if (!f.too_small) return false;
-  f.too_small = false;
-  *reported = f.too_small_len;
-  return true;
+    FunctionFaults& f = st.faults[name_];
+    if (!f.too_small) return false;
+    f.too_small = false;
+    *reported = f.too_small_len;
+    return true;
 }
 
 bool Call::take_report(CK_ULONG* reported) {
-  FunctionFaults& f = st.faults[name_];
-  if (!f.report) return false;
-  f.report = false;
-  *reported = f.report_len;
-  return true;
+    FunctionFaults& f = st.faults[name_];
+    if (!f.report) return false;
+    f.report = false;
+    *reported = f.report_len;
+    return true;
 }
 
 CK_RV Call::done(CK_RV rv) {
-  if (LogEntry* e = entry()) e->rv = rv;
-  return rv;
+    if (LogEntry* e = entry()) e->rv = rv;
+    return rv;
 }
 
 void write_reported(unsigned char* dest, CK_ULONG capacity, const unsigned char* real,
                     CK_ULONG real_count, CK_ULONG reported, size_t element_size) {
-  const CK_ULONG n = std::min(reported, capacity);
-  const CK_ULONG from_real = std::min(n, real_count);
-  if (from_real > 0) std::memcpy(dest, real, from_real * element_size);
-  if (n > from_real) {
-    std::memset(dest + from_real * element_size, 0xA5, (n - from_real) * element_size);
-  }
+    const CK_ULONG n = std::min(reported, capacity);
+    const CK_ULONG from_real = std::min(n, real_count);
+    if (from_real > 0) std::memcpy(dest, real, from_real * element_size);
+    if (n > from_real) {
+        std::memset(dest + from_real * element_size, 0xA5, (n - from_real) * element_size);
+    }
 }
 
 Delivery deliver_bytes(Call& call, const Bytes& out, CK_BYTE_PTR buffer, CK_ULONG_PTR length) {
-  if (length == nullptr) return {CKR_ARGUMENTS_BAD, false};
-  if (buffer == nullptr) {
+    if (length == nullptr) return {CKR_ARGUMENTS_BAD, false};
+    if (buffer == nullptr) {
+        *length = out.size();
+        return {CKR_OK, false};
+    }
+    CK_ULONG reported = 0;
+    if (call.take_too_small(&reported)) {
+        *length = reported;
+        return {CKR_BUFFER_TOO_SMALL, false};
+    }
+    if (call.take_report(&reported)) {
+        write_reported(buffer, *length, out.data(), out.size(), reported, 1);
+        *length = reported;
+        return {CKR_OK, true};
+    }
+    if (*length < out.size()) {
+        *length = out.size();
+        return {CKR_BUFFER_TOO_SMALL, false};
+    }
+    if (!out.empty()) std::memcpy(buffer, out.data(), out.size());
     *length = out.size();
-    return {CKR_OK, false};
-  }
-  CK_ULONG reported = 0;
-  if (call.take_too_small(&reported)) {
-    *length = reported;
-    return {CKR_BUFFER_TOO_SMALL, false};
-  }
-  if (call.take_report(&reported)) {
-    write_reported(buffer, *length, out.data(), out.size(), reported, 1);
-    *length = reported;
     return {CKR_OK, true};
-  }
-  if (*length < out.size()) {
-    *length = out.size();
-    return {CKR_BUFFER_TOO_SMALL, false};
-  }
-  if (!out.empty()) std::memcpy(buffer, out.data(), out.size());
-  *length = out.size();
-  return {CKR_OK, true};
 }
 
 CK_RV deliver_list(Call& call, const std::vector<CK_ULONG>& items, CK_ULONG_PTR buffer,
                    CK_ULONG_PTR count) {
-  if (count == nullptr) return CKR_ARGUMENTS_BAD;
-  if (buffer == nullptr) {
+    if (count == nullptr) return CKR_ARGUMENTS_BAD;
+    if (buffer == nullptr) {
+        *count = items.size();
+        return CKR_OK;
+    }
+    CK_ULONG reported = 0;
+    if (call.take_too_small(&reported)) {
+        *count = reported;
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    if (call.take_report(&reported)) {
+        write_reported(reinterpret_cast<unsigned char*>(buffer), *count,
+                       reinterpret_cast<const unsigned char*>(items.data()), items.size(), reported,
+                       sizeof(CK_ULONG));
+        *count = reported;
+        return CKR_OK;
+    }
+    if (*count < items.size()) {
+        *count = items.size();
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    std::copy(items.begin(), items.end(), buffer);
     *count = items.size();
     return CKR_OK;
-  }
-  CK_ULONG reported = 0;
-  if (call.take_too_small(&reported)) {
-    *count = reported;
-    return CKR_BUFFER_TOO_SMALL;
-  }
-  if (call.take_report(&reported)) {
-    write_reported(reinterpret_cast<unsigned char*>(buffer), *count,
-                   reinterpret_cast<const unsigned char*>(items.data()), items.size(), reported,
-                   sizeof(CK_ULONG));
-    *count = reported;
-    return CKR_OK;
-  }
-  if (*count < items.size()) {
-    *count = items.size();
-    return CKR_BUFFER_TOO_SMALL;
-  }
-  std::copy(items.begin(), items.end(), buffer);
-  *count = items.size();
-  return CKR_OK;
 }
 
 }  // namespace p11mock

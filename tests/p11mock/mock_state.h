@@ -20,136 +20,136 @@ constexpr CK_ULONG kNobodyLoggedIn = CK_UNAVAILABLE_INFORMATION;
 constexpr CK_SESSION_HANDLE kTokenOwner = 0;
 
 struct Attribute {
-  CK_ATTRIBUTE_TYPE type;
-  Bytes value;
-  bool sensitive;
+    CK_ATTRIBUTE_TYPE type;
+    Bytes value;
+    bool sensitive;
 };
 
 struct Object {
-  CK_OBJECT_HANDLE handle;
-  CK_SESSION_HANDLE owner;  // kTokenOwner for token objects
-  std::vector<Attribute> attributes;
+    CK_OBJECT_HANDLE handle;
+    CK_SESSION_HANDLE owner;  // kTokenOwner for token objects
+    std::vector<Attribute> attributes;
 
-  const Attribute* find(CK_ATTRIBUTE_TYPE type) const;
-  Attribute* find(CK_ATTRIBUTE_TYPE type);
-  void put(CK_ATTRIBUTE_TYPE type, const Bytes& value);
-  bool has_ulong(CK_ATTRIBUTE_TYPE type, CK_ULONG* value) const;
-  bool is_true(CK_ATTRIBUTE_TYPE type) const;
+    const Attribute* find(CK_ATTRIBUTE_TYPE type) const;
+    Attribute* find(CK_ATTRIBUTE_TYPE type);
+    void put(CK_ATTRIBUTE_TYPE type, const Bytes& value);
+    bool has_ulong(CK_ATTRIBUTE_TYPE type, CK_ULONG* value) const;
+    bool is_true(CK_ATTRIBUTE_TYPE type) const;
 };
 
 // Encryption or decryption in progress: a position in the key stream and the
 // bytes held back until a whole block is available.
 struct CipherOperation {
-  bool active = false;
-  Bytes key;
-  CK_ULONG position = 0;
-  Bytes pending;
+    bool active = false;
+    Bytes key;
+    CK_ULONG position = 0;
+    Bytes pending;
 };
 
 // Digest, signature or verification in progress: the data collected so far.
 struct CollectingOperation {
-  bool active = false;
-  CK_MECHANISM_TYPE mechanism = 0;
-  Bytes material;
-  CK_ULONG length = 0;
-  Bytes data;
+    bool active = false;
+    CK_MECHANISM_TYPE mechanism = 0;
+    Bytes material;
+    CK_ULONG length = 0;
+    Bytes data;
 };
 
 struct Session {
-  CK_SESSION_HANDLE handle = 0;
-  CK_SLOT_ID slot = 0;
-  CK_FLAGS flags = 0;
-  CipherOperation encrypt;
-  CipherOperation decrypt;
-  CollectingOperation digest;
-  CollectingOperation sign;
-  CollectingOperation verify;
-  CollectingOperation sign_recover;
-  CollectingOperation verify_recover;
-  bool finding = false;
-  std::vector<CK_OBJECT_HANDLE> found;
-  size_t found_next = 0;
+    CK_SESSION_HANDLE handle = 0;
+    CK_SLOT_ID slot = 0;
+    CK_FLAGS flags = 0;
+    CipherOperation encrypt;
+    CipherOperation decrypt;
+    CollectingOperation digest;
+    CollectingOperation sign;
+    CollectingOperation verify;
+    CollectingOperation sign_recover;
+    CollectingOperation verify_recover;
+    bool finding = false;
+    std::vector<CK_OBJECT_HANDLE> found;
+    size_t found_next = 0;
 };
 
 struct Slot {
-  CK_SLOT_ID id = 0;
-  CK_SLOT_INFO info{};
-  CK_TOKEN_INFO token{};
-  Bytes user_pin;
-  Bytes so_pin;
-  CK_ULONG logged_in = kNobodyLoggedIn;
+    CK_SLOT_ID id = 0;
+    CK_SLOT_INFO info{};
+    CK_TOKEN_INFO token{};
+    Bytes user_pin;
+    Bytes so_pin;
+    CK_ULONG logged_in = kNobodyLoggedIn;
 
-  bool token_present() const { return (info.flags & CKF_TOKEN_PRESENT) != 0; }
+    bool token_present() const { return (info.flags & CKF_TOKEN_PRESENT) != 0; }
 };
 
 struct FunctionFaults {
-  unsigned long calls = 0;
-  std::map<unsigned long, CK_RV> fail_at;  // call number -> result
-  bool too_small = false;
-  CK_ULONG too_small_len = 0;
-  bool report = false;
-  CK_ULONG report_len = 0;
+    unsigned long calls = 0;
+    std::map<unsigned long, CK_RV> fail_at;  // call number -> result
+    bool too_small = false;
+    CK_ULONG too_small_len = 0;
+    bool report = false;
+    CK_ULONG report_len = 0;
 };
 
 struct LogEntry {
-  std::string name;
-  unsigned arg_count = 0;
-  CK_ULONG args[8] = {};
-  CK_ULONG addresses[8] = {};
-  std::vector<Bytes> buffers;
-  std::vector<bool> present;
-  CK_RV rv = CK_UNAVAILABLE_INFORMATION;
+    std::string name;
+    unsigned arg_count = 0;
+    CK_ULONG args[8] = {};
+    CK_ULONG addresses[8] = {};
+    std::vector<Bytes> buffers;
+    std::vector<bool> present;
+    CK_RV rv = CK_UNAVAILABLE_INFORMATION;
 };
 
 constexpr size_t kCallbackBufferSize = 64;
 
 struct CallbackState {
-  unsigned registrations = 0;
-  long last_kind = 0;
-  void* last_fn = nullptr;
-  std::string armed_for;
-  int seen = 0;
-  CK_RV rv1 = 0;
-  CK_ULONG len1 = 0;
-  CK_RV rv2 = 0;
-  CK_ULONG len2 = 0;
-  unsigned char buffer[kCallbackBufferSize] = {};
+    unsigned registrations = 0;
+    long last_kind = 0;
+    void* last_fn = nullptr;
+    std::string armed_for;
+    int seen = 0;
+    CK_RV rv1 = 0;
+    CK_ULONG len1 = 0;
+    CK_RV rv2 = 0;
+    CK_ULONG len2 = 0;
+    unsigned char buffer[kCallbackBufferSize] = {};
 };
 
 struct State {
-  std::recursive_mutex mutex;
-  bool initialized = false;
+    std::recursive_mutex mutex;
+    bool initialized = false;
 
-  CK_INFO info{};
-  std::vector<Slot> slots;
-  std::vector<CK_MECHANISM_TYPE> mechanisms;
-  std::vector<CK_MECHANISM_INFO> mechanism_info;
-  std::vector<Object> objects;
-  std::vector<Session> sessions;
-  CK_SESSION_HANDLE next_session = 1;
-  CK_OBJECT_HANDLE next_object = 1;
-  std::deque<CK_SLOT_ID> events;
+    CK_INFO info{};
+    std::vector<Slot> slots;
+    std::vector<CK_MECHANISM_TYPE> mechanisms;
+    std::vector<CK_MECHANISM_INFO> mechanism_info;
+    std::vector<Object> objects;
+    std::vector<Session> sessions;
+    CK_SESSION_HANDLE next_session = 1;
+    CK_OBJECT_HANDLE next_object = 1;
+    std::deque<CK_SLOT_ID> events;
 
-  std::map<std::string, FunctionFaults> faults;
-  std::vector<LogEntry> log;
-  unsigned long log_generation = 0;
+    std::map<std::string, FunctionFaults> faults;
+    std::vector<LogEntry> log;
+    unsigned long log_generation = 0;
 
-  CallbackState callback;
-  uint64_t random_state = 0;
-  CK_ULONG cipher_block = 1;
+    CallbackState callback;
+    uint64_t random_state = 0;
+    CK_ULONG cipher_block = 1;
 
-  State();
-  // Everything back to the start state except the initialisation flag.
-  void reset();
-  // Closes every session (and its session objects) and logs everybody out.
-  void drop_sessions();
-  void close_session(CK_SESSION_HANDLE handle);
+    State();
+    // Everything back to the start state except the initialisation flag.
+    void reset();
+    // Closes every session (and its session objects) and logs everybody out.
+    void drop_sessions();
+    void close_session(CK_SESSION_HANDLE handle);
 
-  Slot* slot(CK_SLOT_ID id);
-  Session* session(CK_SESSION_HANDLE handle);
-  Object* object(CK_OBJECT_HANDLE handle);
-  CK_OBJECT_HANDLE new_object_handle();
-  CK_SESSION_HANDLE new_session_handle();
+    Slot* slot(CK_SLOT_ID id);
+    Session* session(CK_SESSION_HANDLE handle);
+    Object* object(CK_OBJECT_HANDLE handle);
+    CK_OBJECT_HANDLE new_object_handle();
+    CK_SESSION_HANDLE new_session_handle();
 };
 
 State& state();

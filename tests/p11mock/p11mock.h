@@ -108,11 +108,11 @@ void* p11mock_callback_last_fn(void);
 // before doing its own work: first cb(NULL, &len), then, with a buffer of
 // 64 bytes filled with 0xEE, cb(buf, &len). What it saw is kept below.
 void p11mock_callback_during(const char* fn);
-int p11mock_callback_seen(void);            // 1 once the callback ran
-CK_RV p11mock_callback_rv1(void);           // result of the length query
-CK_ULONG p11mock_callback_len1(void);       // length from the query
-CK_RV p11mock_callback_rv2(void);           // result of the copy call
-CK_ULONG p11mock_callback_len2(void);       // length from the copy call
+int p11mock_callback_seen(void);                  // 1 once the callback ran
+CK_RV p11mock_callback_rv1(void);                 // result of the length query
+CK_ULONG p11mock_callback_len1(void);             // length from the query
+CK_RV p11mock_callback_rv2(void);                 // result of the copy call
+CK_ULONG p11mock_callback_len2(void);             // length from the copy call
 const unsigned char* p11mock_callback_buf(void);  // the 64-byte buffer after
 
 // ---- Details of the behaviour above ---------------------------------------
@@ -152,12 +152,11 @@ const unsigned char* p11mock_callback_buf(void);  // the 64-byte buffer after
 // with it; token objects need a read/write session.
 //
 // Toy algorithms (any mechanism accepted; the key handle must name an
-// existing object, else CKR_KEY_HANDLE_INVALID): cipher = XOR with the key's CKA_VALUE repeated (0x5A when
-// absent) over the whole operation's stream; digest length by mechanism
-// (MD5 16, SHA-1 20, SHA-256 32, SHA-512 64, otherwise 20); signature keyed by
-// CKA_MODULUS, else CKA_VALUE, else the handle, CKA_MODULUS_BITS / 8 bytes
-// long (64 without); sign-recover = XOR of the data with that key material.
-// Generated key pairs share CKA_MODULUS, so a signature made with the private
+// existing object, else CKR_KEY_HANDLE_INVALID): cipher = XOR with the key's CKA_VALUE repeated
+// (0x5A when absent) over the whole operation's stream; digest length by mechanism (MD5 16, SHA-1
+// 20, SHA-256 32, SHA-512 64, otherwise 20); signature keyed by CKA_MODULUS, else CKA_VALUE, else
+// the handle, CKA_MODULUS_BITS / 8 bytes long (64 without); sign-recover = XOR of the data with
+// that key material. Generated key pairs share CKA_MODULUS, so a signature made with the private
 // key verifies with the public one. C_GetOperationState saves the digest in
 // progress.
 

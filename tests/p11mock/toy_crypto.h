@@ -28,8 +28,8 @@ Bytes signing_material(const Object& key);
 CK_ULONG signature_length(const Object& key);
 
 // One step of a toy cipher operation: returns the output and the state after it.
-Bytes cipher_step(const CipherOperation& op, const unsigned char* data, CK_ULONG length,
-                  bool final, CK_ULONG block, CipherOperation* after);
+Bytes cipher_step(const CipherOperation& op, const unsigned char* data, CK_ULONG length, bool final,
+                  CK_ULONG block, CipherOperation* after);
 
 void seed_random(uint64_t& state, const unsigned char* seed, CK_ULONG length);
 void fill_random(uint64_t& state, unsigned char* out, CK_ULONG length);
