@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "../kelmora.h"
+
 namespace platform {
 
 // Opens the module by name. On failure returns null and writes the system's
@@ -15,5 +17,10 @@ void* findSymbol(void* module, const char* name);
 // Decides from the side configuration file text whether the signer PIN is the
 // card's service PIN (so no second authentication is needed).
 bool sidefileDisablesSecondAuthentication(const char* text, std::size_t length);
+
+// Called when a module asks for the signer PIN and the store is empty: may
+// fill g_SignerPin (a PIN dialog where there is one). CKR_OK lets the request
+// go on with whatever the store then holds; anything else is its answer.
+CK_RV requestSignerPin();
 
 }  // namespace platform

@@ -246,12 +246,9 @@ TEST_F(EntryPointsTest, WaitForSlotEventHandsOutTheSlot) {
 
 TEST_F(EntryPointsTest, MethodsOfLaterSubsystemsAnswerNotSupported) {
     loadAndInitialize(mock);
-    jobject slot = env->NewObject(
-        env->FindClass("qorvik/nat/NativeSlot"),
-        env->GetMethodID(env->FindClass("qorvik/nat/NativeSlot"), "<init>", "(I)V"), 1);
-    EXPECT_EQ(Java_qorvik_nat_NativeSlot_J_1GetSlotInfo(env, slot), nullptr);
-    expectRv("J_GetSlotInfo", CKR_FUNCTION_NOT_SUPPORTED);
     jobject session = newSession(1, 5);
+    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1CreateObject(env, session, nullptr), 0);
+    expectRv("J_CreateObject", CKR_FUNCTION_NOT_SUPPORTED);
     EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1Sign__JZLqorvik_Mechanism_2J_3BII(
                   env, session, 5, JNI_TRUE, nullptr, 0, nullptr, 0, 0),
               nullptr);

@@ -1,0 +1,176 @@
+// Slot, token and mechanism information of one slot.
+#include <vector>
+
+#include "../core/JavaContract.h"
+#include "../jni_methods.h"
+#include "SlotSupport.h"
+
+extern "C" {
+
+JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetSlotInfo(JNIEnv* env, jobject self) {
+    LogFunction("J_1GetSlotInfo : entering...", 0);
+    CK_RV rv = CKR_OK;
+    jobject result = guarded(env, "J_GetSlotInfo", jobject{nullptr}, [&]() -> jobject {
+        CK_FUNCTION_LIST_PTR module = requireModule();
+        LocalRef<jclass> slotClass(env, findClass(env, "qorvik/nat/NativeSlot",
+                                                  "Class 'qorvik/nat/NativeSlot' not found"));
+        LocalRef<jclass> infoClass(
+            env, findClass(env, "qorvik/SlotInfo", "Class 'qorvik/SlotInfo' not found"));
+        LocalRef<jclass> versionClass(
+            env, findClass(env, "qorvik/Version", "Class 'qorvik/Version' not found"));
+        const CK_SLOT_ID slot = readSlotId(env, self, slotClass.get(), "m_slotID field not found");
+        jmethodID infoCtor = findMethod(
+            env, infoClass.get(), "<init>",
+            "(Ljava/lang/String;Ljava/lang/String;ILqorvik/Version;Lqorvik/Version;)V",
+            "SlotInfo constructor not found");
+        jmethodID versionCtor = findMethod(env, versionClass.get(), "<init>", "(II)V",
+                                           "Version constructor not found");
+
+        CK_SLOT_INFO info;
+        rv = module->C_GetSlotInfo(slot, &info);
+        if (rv != CKR_OK) fail(rv);
+
+        LocalRef<jstring> description(
+            env, fixedText(env, info.slotDescription, "jslotDescription object is NULL"));
+        LocalRef<jstring> manufacturer(
+            env, fixedText(env, info.manufacturerID, "jmanufacturerID object is NULL"));
+        LocalRef<jobject> hardware(
+            env, require(env, newVersion(env, versionClass.get(), versionCtor, info.hardwareVersion),
+                         "HardwareVersion object is NULL"));
+        LocalRef<jobject> firmware(
+            env, require(env, newVersion(env, versionClass.get(), versionCtor, info.firmwareVersion),
+                         "FirmwareVersion object is NULL"));
+        const jint flags = narrowToInt(env, info.flags);
+        return require(env,
+                       env->NewObject(infoClass.get(), infoCtor, description.get(),
+                                      manufacturer.get(), flags, hardware.get(), firmware.get()),
+                       "SlotInfo object is NULL");
+    });
+    LogFunction("J_1GetSlotInfo : ...finished.", rv);
+    return result;
+}
+
+JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetTokenInfo(JNIEnv* env, jobject self) {
+    LogFunction("J_1GetTokenInfo : entering...", 0);
+    CK_RV rv = CKR_OK;
+    jobject result = guarded(env, "J_GetTokenInfo", jobject{nullptr}, [&]() -> jobject {
+        CK_FUNCTION_LIST_PTR module = requireModule();
+        LocalRef<jclass> slotClass(env, findClass(env, "qorvik/nat/NativeSlot",
+                                                  "Class 'qorvik/nat/NativeSlot' not found"));
+        LocalRef<jclass> infoClass(
+            env, findClass(env, "qorvik/TokenInfo", "Class 'qorvik/TokenInfo' not found"));
+        LocalRef<jclass> versionClass(
+            env, findClass(env, "qorvik/Version", "Class 'qorvik/Version' not found"));
+        const CK_SLOT_ID slot = readSlotId(env, self, slotClass.get(), "m_slotID field not found");
+        jmethodID infoCtor = findMethod(env, infoClass.get(), "<init>",
+                                        "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/"
+                                        "String;Ljava/lang/String;IIIIIIIIIILqorvik/"
+                                        "Version;Lqorvik/Version;Ljava/lang/String;)V",
+                                        "TokenInfo constructor not found");
+        jmethodID versionCtor = findMethod(env, versionClass.get(), "<init>", "(II)V",
+                                           "Version constructor not found");
+
+        CK_TOKEN_INFO info;
+        rv = module->C_GetTokenInfo(slot, &info);
+        if (rv != CKR_OK) fail(rv);
+
+        // Structure order; the open-session count has no place in TokenInfo
+        // but is range-checked like the others.
+        const jint flags = narrowToInt(env, info.flags);
+        const jint maxSessions = narrowToInt(env, info.ulMaxSessionCount);
+        narrowToInt(env, info.ulSessionCount);
+        const jint maxRwSessions = narrowToInt(env, info.ulMaxRwSessionCount);
+        const jint rwSessions = narrowToInt(env, info.ulRwSessionCount);
+        const jint maxPin = narrowToInt(env, info.ulMaxPinLen);
+        const jint minPin = narrowToInt(env, info.ulMinPinLen);
+        const jint totalPublic = narrowToInt(env, info.ulTotalPublicMemory);
+        const jint freePublic = narrowToInt(env, info.ulFreePublicMemory);
+        const jint totalPrivate = narrowToInt(env, info.ulTotalPrivateMemory);
+        const jint freePrivate = narrowToInt(env, info.ulFreePrivateMemory);
+
+        LocalRef<jstring> label(env, fixedText(env, info.label, "jlabel object is NULL"));
+        LocalRef<jstring> manufacturer(
+            env, fixedText(env, info.manufacturerID, "jmanufacturerID object is NULL"));
+        LocalRef<jstring> model(env, fixedText(env, info.model, "jmodel object is NULL"));
+        LocalRef<jstring> serial(
+            env, fixedText(env, info.serialNumber, "jserialnumber object is NULL"));
+        LocalRef<jstring> utcTime(env, fixedText(env, info.utcTime, "jutctime object is NULL"));
+        LocalRef<jobject> hardware(
+            env, require(env, newVersion(env, versionClass.get(), versionCtor, info.hardwareVersion),
+                         "HardwareVersion object is NULL"));
+        LocalRef<jobject> firmware(
+            env, require(env, newVersion(env, versionClass.get(), versionCtor, info.firmwareVersion),
+                         "FirmwareVersion object is NULL"));
+        return require(env,
+                       env->NewObject(infoClass.get(), infoCtor, label.get(), manufacturer.get(),
+                                      model.get(), serial.get(), flags, maxSessions,
+                                      maxRwSessions, rwSessions, maxPin, minPin, totalPublic,
+                                      freePublic, totalPrivate, freePrivate, hardware.get(),
+                                      firmware.get(), utcTime.get()),
+                       "Pkcs11TokenInfo object is NULL");
+    });
+    LogFunction("J_1GetTokenInfo : ...finished.", rv);
+    return result;
+}
+
+JNIEXPORT jintArray JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismList(JNIEnv* env,
+                                                                           jobject self) {
+    LogFunction("J_1GetMechanismList : entering...", 0);
+    CK_RV rv = CKR_OK;
+    jintArray result = guarded(env, "J_GetMechanismList", jintArray{nullptr}, [&] {
+        CK_FUNCTION_LIST_PTR module = requireModule();
+        LocalRef<jclass> slotClass(env, findClass(env, "qorvik/nat/NativeSlot",
+                                                  "Class 'qorvik/nat/NativeSlot' not found"));
+        const CK_SLOT_ID slot = readSlotId(env, self, slotClass.get(), "Field m_slotID not found");
+
+        CK_ULONG count = 0;
+        rv = module->C_GetMechanismList(slot, NULL_PTR, &count);
+        if (rv != CKR_OK) fail(rv);
+        // At least one entry, so the second call never degrades into a query.
+        std::vector<CK_MECHANISM_TYPE> types(count > 0 ? count : 1);
+        const CK_ULONG capacity = count;
+        rv = module->C_GetMechanismList(slot, types.data(), &count);
+        if (rv != CKR_OK) fail(rv);
+        checkReportedLength(count, capacity);
+
+        const jint length = narrowToInt(env, count);
+        std::vector<jint> values(static_cast<std::size_t>(length));
+        for (jint i = 0; i < length; ++i) values[i] = lowJint(types[i]);
+        LocalRef<jintArray> array(
+            env, require(env, env->NewIntArray(length), "jMechanismList is NULL"));
+        env->SetIntArrayRegion(array.get(), 0, length, values.data());
+        return array.release();
+    });
+    LogFunction("J_1GetMechanismList : ...finished.", rv);
+    return result;
+}
+
+JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismInfo(JNIEnv* env,
+                                                                         jobject self, jint type) {
+    LogFunction("J_1GetMechanismInfo : entering...", 0);
+    CK_RV rv = CKR_OK;
+    jobject result = guarded(env, "J_GetMechanismInfo", jobject{nullptr}, [&]() -> jobject {
+        CK_FUNCTION_LIST_PTR module = requireModule();
+        LocalRef<jclass> slotClass(env, findClass(env, "qorvik/nat/NativeSlot",
+                                                  "Class 'qorvik/nat/NativeSlot' not found"));
+        LocalRef<jclass> infoClass(env, findClass(env, "qorvik/MechanismInfo",
+                                                  "Class 'qorvik/MechanismInfo' not found"));
+        const CK_SLOT_ID slot = readSlotId(env, self, slotClass.get(), "Field m_slotID not found");
+        jmethodID infoCtor = findMethod(env, infoClass.get(), "<init>", "(III)V",
+                                        "Pkcs11MechanismInfo constructor not found");
+
+        CK_MECHANISM_INFO info;
+        rv = module->C_GetMechanismInfo(
+            slot, static_cast<CK_MECHANISM_TYPE>(static_cast<long>(type)), &info);
+        if (rv != CKR_OK) fail(rv);
+        const jint maxKeySize = narrowToInt(env, info.ulMaxKeySize);
+        const jint minKeySize = narrowToInt(env, info.ulMinKeySize);
+        const jint flags = narrowToInt(env, info.flags);
+        return require(env, env->NewObject(infoClass.get(), infoCtor, minKeySize, maxKeySize, flags),
+                       "Pkcs11MechanismInfo object is NULL");
+    });
+    LogFunction("J_1GetMechanismInfo : ...finished.", rv);
+    return result;
+}
+
+}  // extern "C"
