@@ -76,6 +76,11 @@ KELMORA_API void rmTrailSpace(unsigned char* str, unsigned int len);
 KELMORA_API void loadLibrary(const char* library, int freeLib, int bChangeDir);
 KELMORA_API char* getmodulepath(void* hModule, const char* sModule);
 
+// ---- Second authentication --------------------------------------------------
+// Called by a signature-family module during a module call: the signer PIN's
+// length, and its bytes when pPin is not null (no terminator).
+KELMORA_API CK_RV GetPIN(CK_CHAR_PTR pPin, CK_ULONG* ulPinLen);
+
 // ---- Java contract helpers -------------------------------------------------
 KELMORA_API CK_SESSION_HANDLE Session2CKSession(JNIEnv* env, jobject session);
 }

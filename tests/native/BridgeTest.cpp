@@ -63,6 +63,13 @@ void BridgeTest::loadAndInitialize(const Mock& mock) {
     initialize();
 }
 
+jobject BridgeTest::newSlot(jint id) {
+    jclass slotClass = env->FindClass("qorvik/nat/NativeSlot");
+    jobject slot = env->NewObject(slotClass, env->GetMethodID(slotClass, "<init>", "(I)V"), id);
+    env->DeleteLocalRef(slotClass);
+    return slot;
+}
+
 void BridgeTest::expectNoException() {
     if (auto t = takeException()) {
         ADD_FAILURE() << "unexpected CryptokiException " << t->function << " 0x" << std::hex

@@ -29,6 +29,9 @@ class BridgeTest : public ::testing::Test {
     void loadAndInitialize(const Mock& mock);
     void initialize();
 
+    // new NativeSlot(id), as GetSlotList builds them.
+    jobject newSlot(jint id);
+
     // Asserts that nothing is pending.
     void expectNoException();
     // Asserts the pending CryptokiException and clears it.

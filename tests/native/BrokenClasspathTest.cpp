@@ -35,5 +35,38 @@ TEST_F(BrokenClasspathTest, SessionHandleFieldOfTheWrongType) {
     EXPECT_FALSE(env->ExceptionCheck()) << "the JVM's own error is cleared";
 }
 
+class BrokenSlotClassesTest : public BrokenClasspathTest {
+protected:
+    void SetUp() override {
+        BrokenClasspathTest::SetUp();
+        loadAndInitialize(plainMock());
+        // The broken NativeSlot has no (I)V constructor: fill the field directly.
+        slot = newObject("qorvik/nat/NativeSlot");
+        jclass cls = env->GetObjectClass(slot);
+        env->SetIntField(slot, env->GetFieldID(cls, "m_slotID", "I"), 1);
+    }
+    jobject slot = nullptr;
+};
+
+TEST_F(BrokenSlotClassesTest, SlotAndTokenQueries) {
+    EXPECT_EQ(Java_qorvik_nat_NativeSlot_J_1GetSlotInfo(env, slot), nullptr);
+    expectFailure("J_GetSlotInfo", 5, "Class 'qorvik/SlotInfo' not found");
+    EXPECT_EQ(Java_qorvik_nat_NativeSlot_J_1GetTokenInfo(env, slot), nullptr);
+    expectFailure("J_GetTokenInfo", 5, "Version constructor not found");
+    EXPECT_EQ(plainMock().p11mock_log_count("C_GetTokenInfo"), 0u) << "lookups come first";
+}
+
+TEST_F(BrokenSlotClassesTest, SessionMethodsOnASessionWithoutItsHandleField) {
+    jobject session = Java_qorvik_nat_NativeSlot_J_1OpenSession__I(env, slot, CKF_SERIAL_SESSION);
+    expectNoException();
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1GetSessionInfo(env, session), nullptr);
+    expectFailure("J_GetSessionInfo", 5, "Field m_sessionHandle' not found");
+    Java_qorvik_nat_NativeSession_J_1Login(env, session, CKU_USER, str("1234"));
+    expectFailure("J_Login", 5, "Field m_sessionHandle' not found");
+    Java_qorvik_nat_NativeSession_J_1CloseSession(env, session);
+    expectFailure("J_CloseSession", 5, "Field m_sessionHandle' not found");
+}
+
 }  // namespace
 }  // namespace kt

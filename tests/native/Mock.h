@@ -60,9 +60,49 @@ class Mock {
     KT_MOCK(p11mock_log_last)
     KT_MOCK(p11mock_log_clear)
     KT_MOCK(p11mock_callback_registrations)
+    KT_MOCK(p11mock_callback_last_kind)
+    KT_MOCK(p11mock_callback_last_fn)
+    KT_MOCK(p11mock_callback_during)
+    KT_MOCK(p11mock_callback_seen)
+    KT_MOCK(p11mock_callback_rv1)
+    KT_MOCK(p11mock_callback_len1)
+    KT_MOCK(p11mock_callback_rv2)
+    KT_MOCK(p11mock_callback_len2)
+    KT_MOCK(p11mock_callback_buf)
+    KT_MOCK(p11mock_get_slot_info)
+    KT_MOCK(p11mock_set_slot_info)
+    KT_MOCK(p11mock_get_token_info)
+    KT_MOCK(p11mock_set_token_info)
+    KT_MOCK(p11mock_set_mechanisms)
+    KT_MOCK(p11mock_set_session_handle_base)
+    KT_MOCK(p11mock_session_count)
+    KT_MOCK(p11mock_logged_in_user)
+    KT_MOCK(p11mock_set_pins)
+    KT_MOCK(p11mock_log_buffer)
+    KT_MOCK(p11mock_log_rv)
 #undef KT_MOCK
 
-  private:
+      // Copy of buffer buf handed to the last call of fn.
+    std::string lastBuffer(const char* fn, unsigned buf) const {
+        const long call = p11mock_log_last(fn);
+        if (call < 0) {
+            ADD_FAILURE() << fn << " was not called";
+            return "";
+        }
+        const unsigned char* data = nullptr;
+        const size_t len = p11mock_log_buffer(static_cast<size_t>(call), buf, &data);
+        return data ? std::string(reinterpret_cast<const char*>(data), len) : std::string();
+    }
+    CK_ULONG lastArg(const char* fn, unsigned arg) const {
+        const long call = p11mock_log_last(fn);
+        if (call < 0) {
+            ADD_FAILURE() << fn << " was not called";
+            return ~CK_ULONG(0);
+        }
+        return p11mock_log_arg(static_cast<size_t>(call), arg);
+    }
+
+private:
     std::string path_;
     void* handle_ = nullptr;
 };
