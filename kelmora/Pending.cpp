@@ -13,60 +13,6 @@ void notSupported(JNIEnv* env, const char* functionName) {
 
 extern "C" {
 
-JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1CreateObject(JNIEnv* env, jobject,
-                                                                      jobjectArray) {
-    notSupported(env, "J_CreateObject");
-    return 0;
-}
-
-JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1CopyObject(JNIEnv* env, jobject, jlong,
-                                                                    jobjectArray) {
-    notSupported(env, "J_CopyObject");
-    return 0;
-}
-
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1DestroyObject(JNIEnv* env, jobject, jlong) {
-    notSupported(env, "J_DestroyObject");
-}
-
-JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1GetObjectSize(JNIEnv* env, jobject, jlong) {
-    notSupported(env, "J_GetObjectSize");
-    return 0;
-}
-
-JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSession_J_1GetAttributeValue__JI(JNIEnv* env,
-                                                                                 jobject, jlong,
-                                                                                 jint) {
-    notSupported(env, "J_GetAttributeValue");
-    return nullptr;
-}
-
-JNIEXPORT jobjectArray JNICALL Java_qorvik_nat_NativeSession_J_1GetAttributeValue__J_3I(JNIEnv* env,
-                                                                                        jobject,
-                                                                                        jlong,
-                                                                                        jintArray) {
-    notSupported(env, "J_GetAttributeValue");
-    return nullptr;
-}
-
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SetAttributeValue(JNIEnv* env, jobject,
-                                                                          jlong, jobjectArray) {
-    notSupported(env, "J_SetAttributeValue");
-}
-
-JNIEXPORT jlongArray JNICALL Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2(
-    JNIEnv* env, jobject, jobjectArray) {
-    notSupported(env, "J_FindObjects");
-    return nullptr;
-}
-
-JNIEXPORT jobjectArray JNICALL
-Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2_3I(JNIEnv* env, jobject,
-                                                                       jobjectArray, jintArray) {
-    notSupported(env, "J_FindObjects");
-    return nullptr;
-}
-
 JNIEXPORT jbyteArray JNICALL
 Java_qorvik_nat_NativeSession_J_1EncryptUpdate__JZLqorvik_Mechanism_2J_3BII(
     JNIEnv* env, jobject, jlong, jboolean, jobject, jlong, jbyteArray, jint, jint) {

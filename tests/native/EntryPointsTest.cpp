@@ -247,8 +247,8 @@ TEST_F(EntryPointsTest, WaitForSlotEventHandsOutTheSlot) {
 TEST_F(EntryPointsTest, MethodsOfLaterSubsystemsAnswerNotSupported) {
     loadAndInitialize(mock);
     jobject session = newSession(1, 5);
-    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1CreateObject(env, session, nullptr), 0);
-    expectRv("J_CreateObject", CKR_FUNCTION_NOT_SUPPORTED);
+    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1GenerateKey(env, session, nullptr, nullptr), 0);
+    expectRv("J_GenerateKey", CKR_FUNCTION_NOT_SUPPORTED);
     EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1Sign__JZLqorvik_Mechanism_2J_3BII(
                   env, session, 5, JNI_TRUE, nullptr, 0, nullptr, 0, 0),
               nullptr);
