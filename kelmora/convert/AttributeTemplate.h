@@ -33,7 +33,9 @@ KELMORA_API void Attribute2CKAttribute_Get(JNIEnv* env, jintArray jTypes,
 class AttributeTemplate {
 public:
     AttributeTemplate() = default;
-    AttributeTemplate(JNIEnv* env, jobjectArray attributes) {
+    // Delegating first makes the object complete, so a conversion that fails
+    // half-way still has its destructor free what was built.
+    AttributeTemplate(JNIEnv* env, jobjectArray attributes) : AttributeTemplate() {
         Attribute2CKAttribute(env, attributes, &entries_, &count_);
     }
     AttributeTemplate(const AttributeTemplate&) = delete;
@@ -53,7 +55,8 @@ private:
 // A read template over one shared buffer: frees the buffer once, then the array.
 class ReadTemplate {
 public:
-    ReadTemplate(JNIEnv* env, jintArray types) {
+    ReadTemplate() = default;
+    ReadTemplate(JNIEnv* env, jintArray types) : ReadTemplate() {
         if (types != nullptr) Attribute2CKAttribute_Get(env, types, &entries_, &count_);
     }
     ReadTemplate(const ReadTemplate&) = delete;

@@ -68,5 +68,25 @@ TEST_F(BrokenSlotClassesTest, SessionMethodsOnASessionWithoutItsHandleField) {
     expectFailure("J_CloseSession", 5, "Field m_sessionHandle' not found");
 }
 
+TEST_F(BrokenSlotClassesTest, ObjectMethodsWithoutTheAttributeValueField) {
+    jobject session = newObject("qorvik/nat/NativeSession");
+    jclass attributeClass = env->FindClass("qorvik/Attribute");
+    jobject attribute = env->NewObject(
+        attributeClass, env->GetMethodID(attributeClass, "<init>", "(ILjava/lang/Object;)V"),
+        static_cast<jint>(CKA_LABEL), str("x"));
+    jobjectArray attributes = env->NewObjectArray(1, attributeClass, attribute);
+    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1CreateObject(env, session, attributes), 0);
+    expectFailure("J_CreateObject", 5, "Field value not found");
+    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2_3I(
+                  env, session, attributes, nullptr),
+              nullptr);
+    expectFailure("J_FindObjects", 5, "Field value not found");
+    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2(env, session,
+                                                                                  nullptr),
+              nullptr);
+    expectFailure("J_FindObjects", 5, "Field m_sessionHandle' not found");
+    EXPECT_EQ(plainMock().p11mock_log_count("C_FindObjectsInit"), 0u);
+}
+
 }  // namespace
 }  // namespace kt

@@ -137,6 +137,20 @@ jint callInt(jobject obj, const char* method) {
     return value;
 }
 
+jlong callLong(jobject obj, const char* method) {
+    jclass cls = g_env->GetObjectClass(obj);
+    jmethodID id = g_env->GetMethodID(cls, method, "()J");
+    g_env->DeleteLocalRef(cls);
+    if (id == nullptr) {
+        g_env->ExceptionClear();
+        ADD_FAILURE() << "no long method " << method;
+        return -1;
+    }
+    const jlong value = g_env->CallLongMethod(obj, id);
+    if (g_env->ExceptionCheck()) ADD_FAILURE() << method << " threw " << takeAnyExceptionClass();
+    return value;
+}
+
 jobject callObject(jobject obj, const char* method, const char* signature) {
     jclass cls = g_env->GetObjectClass(obj);
     jmethodID id = g_env->GetMethodID(cls, method, signature);
@@ -156,6 +170,86 @@ std::string callString(jobject obj, const char* method) {
     std::string out = javaString(static_cast<jstring>(s));
     if (s != nullptr) g_env->DeleteLocalRef(s);
     return out;
+}
+
+namespace {
+
+jobject boxed(const char* cls, const char* sig, jvalue value) {
+    jclass c = g_env->FindClass(cls);
+    jmethodID valueOf = g_env->GetStaticMethodID(c, "valueOf", sig);
+    jobject out = g_env->CallStaticObjectMethodA(c, valueOf, &value);
+    if (g_env->ExceptionCheck()) ADD_FAILURE() << "valueOf threw " << takeAnyExceptionClass();
+    g_env->DeleteLocalRef(c);
+    return out;
+}
+
+}  // namespace
+
+jobject javaInteger(jint value) {
+    jvalue v;
+    v.i = value;
+    return boxed("java/lang/Integer", "(I)Ljava/lang/Integer;", v);
+}
+
+jobject javaBoolean(bool value) {
+    jvalue v;
+    v.z = value ? JNI_TRUE : JNI_FALSE;
+    return boxed("java/lang/Boolean", "(Z)Ljava/lang/Boolean;", v);
+}
+
+jobject javaLong(jlong value) {
+    jvalue v;
+    v.j = value;
+    return boxed("java/lang/Long", "(J)Ljava/lang/Long;", v);
+}
+
+jbyteArray javaBytes(const std::string& bytes) {
+    jbyteArray array = g_env->NewByteArray(static_cast<jsize>(bytes.size()));
+    g_env->SetByteArrayRegion(array, 0, static_cast<jsize>(bytes.size()),
+                              reinterpret_cast<const jbyte*>(bytes.data()));
+    return array;
+}
+
+std::string bytesOf(jbyteArray array) {
+    std::string out(static_cast<std::size_t>(g_env->GetArrayLength(array)), '\0');
+    g_env->GetByteArrayRegion(array, 0, static_cast<jsize>(out.size()),
+                              reinterpret_cast<jbyte*>(out.data()));
+    return out;
+}
+
+jobjectArray attributeArray(std::initializer_list<std::pair<jint, jobject>> attributes) {
+    jclass cls = g_env->FindClass("qorvik/Attribute");
+    jmethodID ctor = g_env->GetMethodID(cls, "<init>", "(ILjava/lang/Object;)V");
+    jobjectArray array = g_env->NewObjectArray(static_cast<jsize>(attributes.size()), cls, nullptr);
+    jsize i = 0;
+    for (const auto& [type, value] : attributes) {
+        jobject attribute = g_env->NewObject(cls, ctor, type, value);
+        g_env->SetObjectArrayElement(array, i++, attribute);
+        g_env->DeleteLocalRef(attribute);
+    }
+    g_env->DeleteLocalRef(cls);
+    return array;
+}
+
+jintArray intArray(std::initializer_list<jint> values) {
+    jintArray array = g_env->NewIntArray(static_cast<jsize>(values.size()));
+    g_env->SetIntArrayRegion(array, 0, static_cast<jsize>(values.size()), values.begin());
+    return array;
+}
+
+jint attributeType(jobject attribute) {
+    jclass cls = g_env->GetObjectClass(attribute);
+    jint type = g_env->GetIntField(attribute, g_env->GetFieldID(cls, "type", "I"));
+    g_env->DeleteLocalRef(cls);
+    return type;
+}
+
+jobject attributeValue(jobject attribute) {
+    jclass cls = g_env->GetObjectClass(attribute);
+    jobject value =
+        g_env->GetObjectField(attribute, g_env->GetFieldID(cls, "value", "Ljava/lang/Object;"));
+    g_env->DeleteLocalRef(cls);
+    return value;
 }
 
 }  // namespace kt

@@ -4,7 +4,9 @@
 
 #include <jni.h>
 
+#include <initializer_list>
 #include <optional>
+#include <utility>
 #include <string>
 
 namespace kt {
@@ -36,7 +38,21 @@ jint slotId(jobject nativeSlot);
 std::string javaString(jstring s);
 // Calls an int or String getter on an object (e.g. "getMinor", "()I").
 jint callInt(jobject obj, const char* method);
+jlong callLong(jobject obj, const char* method);
 std::string callString(jobject obj, const char* method);
 jobject callObject(jobject obj, const char* method, const char* signature);
+
+// Java values as a caller would pass them.
+jobject javaInteger(jint value);
+jobject javaBoolean(bool value);
+jobject javaLong(jlong value);
+jbyteArray javaBytes(const std::string& bytes);
+std::string bytesOf(jbyteArray array);
+// new qorvik.Attribute(type, value) for each pair, as an Attribute[].
+jobjectArray attributeArray(std::initializer_list<std::pair<jint, jobject>> attributes);
+jintArray intArray(std::initializer_list<jint> values);
+// The type and value of a qorvik.Attribute (fields read directly).
+jint attributeType(jobject attribute);
+jobject attributeValue(jobject attribute);
 
 }  // namespace kt

@@ -80,6 +80,10 @@ class Mock {
     KT_MOCK(p11mock_set_pins)
     KT_MOCK(p11mock_log_buffer)
     KT_MOCK(p11mock_log_rv)
+    KT_MOCK(p11mock_add_object)
+    KT_MOCK(p11mock_object_count)
+    KT_MOCK(p11mock_set_sensitive)
+    KT_MOCK(p11mock_set_object_handle_base)
 #undef KT_MOCK
 
       // Copy of buffer buf handed to the last call of fn.
