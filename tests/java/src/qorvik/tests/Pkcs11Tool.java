@@ -5,10 +5,14 @@ import java.io.IOException;
 import java.io.UncheckedIOException;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.HashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.concurrent.TimeUnit;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
+import java.util.stream.Collectors;
 
 /** What OpenSC's pkcs11-tool reports about a module: the reference the bridge is held to. */
 final class Pkcs11Tool {
@@ -19,11 +23,40 @@ final class Pkcs11Tool {
     record SlotEntry(long id, String label) {
     }
 
+    /** A slot of the verbose listing: its description and the fields below it by name. */
+    record SlotDetails(long id, String description, Map<String, String> fields) {
+        String field(String name) {
+            String value = fields.get(name);
+            if (value == null) {
+                throw new AssertionError("pkcs11-tool shows no '" + name + "' for slot 0x"
+                        + Long.toHexString(id) + ": " + fields);
+            }
+            return value;
+        }
+    }
+
+    /** One line of the mechanism list: key sizes (0 where not shown) and the flag names. */
+    record MechanismEntry(String name, long minKeySize, long maxKeySize, String flags) {
+    }
+
+    /** pkcs11-tool's names for the CKF_ bits of slots, tokens and mechanisms that SoftHSM2 sets. */
+    static final Map<String, Long> SLOT_FLAGS = Map.of("token present", 0x1L);
+    static final Map<String, Long> TOKEN_FLAGS = Map.of("rng", 0x1L, "login required", 0x4L,
+            "PIN initialized", 0x8L, "token initialized", 0x400L, "user PIN count low", 0x10000L);
+    static final Map<String, Long> MECHANISM_FLAGS = Map.ofEntries(
+            Map.entry("encrypt", 0x100L), Map.entry("decrypt", 0x200L), Map.entry("digest", 0x400L),
+            Map.entry("sign", 0x800L), Map.entry("verify", 0x2000L), Map.entry("generate", 0x8000L),
+            Map.entry("generate_key_pair", 0x10000L), Map.entry("wrap", 0x20000L),
+            Map.entry("unwrap", 0x40000L), Map.entry("derive", 0x80000L), Map.entry("EC F_P", 0x100000L),
+            Map.entry("EC OID", 0x800000L), Map.entry("EC uncompressed", 0x1000000L));
+
     private static final Pattern CRYPTOKI = Pattern.compile("(?m)^Cryptoki version (\\d+)\\.(\\d+)$");
     private static final Pattern MANUFACTURER = Pattern.compile("(?m)^Manufacturer +(.*)$");
     private static final Pattern LIBRARY = Pattern.compile("(?m)^Library +(.*) \\(ver \\d+\\.\\d+\\)$");
-    private static final Pattern SLOT = Pattern.compile("^Slot \\d+ \\(0x([0-9a-f]+)\\):");
-    private static final Pattern LABEL = Pattern.compile("^\\s+token label\\s+: (.*)$");
+    private static final Pattern SLOT = Pattern.compile("^Slot \\d+ \\(0x([0-9a-f]+)\\):(.*)$");
+    private static final Pattern FIELD = Pattern.compile("^\\s+([^:]*[^:\\s])\\s*:(.*)$");
+    private static final Pattern MECHANISM =
+            Pattern.compile("^  ([^, ]+)(?:, keySize=\\{(\\d*),(\\d*)\\})?(?:, (.*))?$");
 
     private Pkcs11Tool() {
     }
@@ -37,26 +70,67 @@ final class Pkcs11Tool {
 
     /** Every slot ({@code --list-slots}) or those with a token ({@code --list-token-slots}), in order. */
     static List<SlotEntry> slots(String module, boolean withTokenOnly) {
-        List<SlotEntry> slots = new ArrayList<>();
-        Long id = null;
-        String label = null;
-        for (String line : run(module, withTokenOnly ? "--list-token-slots" : "--list-slots").split("\n")) {
+        return slotDetails(module, withTokenOnly).stream()
+                .map(s -> new SlotEntry(s.id(), s.fields().getOrDefault("token flags", "")
+                        .contains("token initialized") ? s.field("token label") : null))
+                .collect(Collectors.toList());
+    }
+
+    /**
+     * The slots as the verbose listing shows them: the description after the slot number and
+     * each "name: value" line below it (slot manufacturer, "hardware ver", "token label",
+     * "serial num", ...), values trimmed.
+     */
+    static List<SlotDetails> slotDetails(String module, boolean withTokenOnly) {
+        List<SlotDetails> slots = new ArrayList<>();
+        Map<String, String> fields = null;
+        for (String line : run(module, withTokenOnly ? "--list-token-slots" : "--list-slots", "--verbose")
+                .split("\n")) {
             Matcher slot = SLOT.matcher(line);
-            Matcher tokenLabel = LABEL.matcher(line);
+            Matcher field = FIELD.matcher(line);
             if (slot.find()) {
-                if (id != null) {
-                    slots.add(new SlotEntry(id, label));
-                }
-                id = Long.parseLong(slot.group(1), 16);
-                label = null;
-            } else if (id != null && tokenLabel.find()) {
-                label = tokenLabel.group(1).trim();
+                fields = new HashMap<>();
+                slots.add(new SlotDetails(Long.parseLong(slot.group(1), 16), slot.group(2).trim(), fields));
+            } else if (fields != null && field.matches()) {
+                fields.put(field.group(1), field.group(2).trim());
             }
         }
-        if (id != null) {
-            slots.add(new SlotEntry(id, label));
-        }
         return slots;
+    }
+
+    /** The mechanisms {@code --list-mechanisms} shows for {@code slot}, in the module's order. */
+    static List<MechanismEntry> mechanisms(String module, long slot) {
+        List<MechanismEntry> mechanisms = new ArrayList<>();
+        for (String line : run(module, "--list-mechanisms", "--slot", Long.toString(slot)).split("\n")) {
+            Matcher m = MECHANISM.matcher(line);
+            if (m.matches()) {
+                mechanisms.add(new MechanismEntry(m.group(1), size(m.group(2)), size(m.group(3)),
+                        m.group(4) == null ? "" : m.group(4)));
+            }
+        }
+        return mechanisms;
+    }
+
+    private static long size(String digits) {
+        return digits == null || digits.isEmpty() ? 0 : Long.parseLong(digits);
+    }
+
+    /**
+     * The flag word pkcs11-tool printed as {@code text}: each name looked up in {@code names},
+     * "other flags=0x.." added as it stands. A name not in the table fails.
+     */
+    static long flagBits(String text, Map<String, Long> names) {
+        long bits = 0;
+        for (String name : text.isEmpty() ? new String[0] : text.split(", ")) {
+            if (name.startsWith("other flags=0x")) {
+                bits |= Long.parseLong(name.substring("other flags=0x".length()), 16);
+            } else if (names.containsKey(name)) {
+                bits |= names.get(name);
+            } else {
+                throw new AssertionError("flag name '" + name + "' unknown to the test in: " + text);
+            }
+        }
+        return bits;
     }
 
     private static Matcher find(Pattern pattern, String text) {
@@ -67,8 +141,11 @@ final class Pkcs11Tool {
         return m;
     }
 
-    private static String run(String module, String option) {
-        ProcessBuilder pb = new ProcessBuilder("pkcs11-tool", "--module", module, option)
+    private static String run(String module, String... options) {
+        List<String> command = new ArrayList<>(List.of("pkcs11-tool", "--module", module));
+        command.addAll(Arrays.asList(options));
+        String option = String.join(" ", options);
+        ProcessBuilder pb = new ProcessBuilder(command)
                 .redirectErrorStream(true)
                 .redirectInput(ProcessBuilder.Redirect.from(new File("/dev/null")));
         try {

@@ -10,6 +10,8 @@ import org.junit.jupiter.api.function.Executable;
 
 import qorvik.CryptokiException;
 import qorvik.nat.NativeCryptoki;
+import qorvik.nat.NativeSession;
+import qorvik.nat.NativeSlot;
 
 /** What the runner hands the suites (system properties) and the checks they share. */
 final class TestSetup {
@@ -18,7 +20,29 @@ final class TestSetup {
     static final int CKR_FUNCTION_NOT_SUPPORTED = 0x54;
     static final int CKR_CRYPTOKI_NOT_INITIALIZED = 0x190;
     static final int CKR_CRYPTOKI_ALREADY_INITIALIZED = 0x191;
+    static final int CKR_MECHANISM_INVALID = 0x70;
+    static final int CKR_PIN_INCORRECT = 0xA0;
+    static final int CKR_SESSION_HANDLE_INVALID = 0xB3;
+    static final int CKR_SESSION_PARALLEL_NOT_SUPPORTED = 0xB4;
+    static final int CKR_USER_ALREADY_LOGGED_IN = 0x100;
     static final int CKF_DONT_BLOCK = 1;
+    static final int CKF_RW_SESSION = 0x2;
+    static final int CKF_SERIAL_SESSION = 0x4;
+    static final int CKF_USER_PIN_INITIALIZED = 0x8;
+    static final int CKF_TOKEN_INITIALIZED = 0x400;
+    static final int CKS_RO_PUBLIC_SESSION = 0;
+    static final int CKS_RO_USER_FUNCTIONS = 1;
+    static final int CKS_RW_PUBLIC_SESSION = 2;
+    static final int CKS_RW_USER_FUNCTIONS = 3;
+    static final int CKS_RW_SO_FUNCTIONS = 4;
+    static final byte CKU_SO = 0;
+    static final byte CKU_USER = 1;
+
+    /** PINs of the tokens the suites initialise themselves. */
+    static final String SO_PIN = "13572468";
+    static final String USER_PIN = "2468";
+    /** Two-, three- and four-byte UTF-8 characters; the last is outside the BMP (a surrogate pair in Java). */
+    static final String NON_ASCII_PIN = "p\u00e91\u20ac\ud83d\ude00";
 
     /** The bridge's descriptions of the codes these suites meet. */
     static final Map<Integer, String> DESCRIPTIONS = Map.of(
@@ -26,7 +50,12 @@ final class TestSetup {
             CKR_NO_EVENT, "NO EVENT",
             CKR_FUNCTION_NOT_SUPPORTED, "FUNCTION NOT SUPPORTED",
             CKR_CRYPTOKI_NOT_INITIALIZED, "CRYPTOKI NOT INITIALIZED",
-            CKR_CRYPTOKI_ALREADY_INITIALIZED, "CRYPTOKI ALREADY INITIALIZED");
+            CKR_CRYPTOKI_ALREADY_INITIALIZED, "CRYPTOKI ALREADY INITIALIZED",
+            CKR_MECHANISM_INVALID, "MECHANISM INVALID",
+            CKR_PIN_INCORRECT, "PIN INCORRECT",
+            CKR_SESSION_HANDLE_INVALID, "SESSION HANDLE INVALID",
+            CKR_SESSION_PARALLEL_NOT_SUPPORTED, "SESSION PARALLEL NOT SUPPORTED",
+            CKR_USER_ALREADY_LOGGED_IN, "USER ALREADY LOGGED IN");
 
     private TestSetup() {
     }
@@ -70,6 +99,36 @@ final class TestSetup {
         } catch (CryptokiException ignored) {
             // not initialised: nothing to end
         }
+    }
+
+    /** The slot of the token the runner initialised. */
+    static NativeSlot runnerToken(NativeCryptoki cryptoki) throws CryptokiException {
+        for (NativeSlot slot : cryptoki.GetSlotList(true)) {
+            if (slot.J_GetTokenInfo().getLabel().trim().equals(tokenLabel())) {
+                return slot;
+            }
+        }
+        throw new AssertionError("no token labelled " + tokenLabel());
+    }
+
+    /** A slot whose token is not initialised yet: SoftHSM2 always offers one. */
+    static NativeSlot freeSlot(NativeCryptoki cryptoki) throws CryptokiException {
+        for (NativeSlot slot : cryptoki.GetSlotList(false)) {
+            if ((slot.J_GetTokenInfo().getFlags() & CKF_TOKEN_INITIALIZED) == 0) {
+                return slot;
+            }
+        }
+        throw new AssertionError("no slot with an uninitialised token");
+    }
+
+    /** Initialises the free slot's token with {@link #SO_PIN} and {@code label}, user PIN {@link #USER_PIN}. */
+    static NativeSlot freshToken(NativeCryptoki cryptoki, String label) throws CryptokiException {
+        NativeSlot slot = freeSlot(cryptoki);
+        slot.J_InitToken(SO_PIN, label);
+        NativeSession so = slot.J_OpenSession(CKF_SERIAL_SESSION | CKF_RW_SESSION, CKU_SO, SO_PIN);
+        so.J_InitPIN(USER_PIN);
+        so.J_CloseSession();
+        return slot;
     }
 
     /** The description of {@code code} as the bridge words it: padded to 34 characters. */
