@@ -81,6 +81,19 @@ KELMORA_API char* getmodulepath(void* hModule, const char* sModule);
 // length, and its bytes when pPin is not null (no terminator).
 KELMORA_API CK_RV GetPIN(CK_CHAR_PTR pPin, CK_ULONG* ulPinLen);
 
+// ---- Start routines of the cryptographic operations --------------------------
+// Each converts the mechanism, starts the operation in the module and reports
+// its own failure under its own name; CKR_OK, or non-zero after any failure.
+KELMORA_API CK_RV J_EncryptInit(JNIEnv* env, CK_SESSION_HANDLE hSession, jobject mechanism,
+                                jlong jKey);
+KELMORA_API CK_RV J_DecryptInit(JNIEnv* env, CK_SESSION_HANDLE hSession, jobject mechanism,
+                                jlong jKey);
+KELMORA_API CK_RV J_DigestInit(JNIEnv* env, CK_SESSION_HANDLE hSession, jobject jMechanism);
+KELMORA_API CK_RV J_SignInit(JNIEnv* env, CK_SESSION_HANDLE hSession, jobject jMechanism,
+                             jlong jKey);
+KELMORA_API CK_RV J_VerifyInit(JNIEnv* env, CK_SESSION_HANDLE hSession, jobject jMechanism,
+                               jlong jKey);
+
 // ---- Java contract helpers -------------------------------------------------
 KELMORA_API CK_SESSION_HANDLE Session2CKSession(JNIEnv* env, jobject session);
 }

@@ -249,10 +249,8 @@ TEST_F(EntryPointsTest, MethodsOfLaterSubsystemsAnswerNotSupported) {
     jobject session = newSession(1, 5);
     EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1GenerateKey(env, session, nullptr, nullptr), 0);
     expectRv("J_GenerateKey", CKR_FUNCTION_NOT_SUPPORTED);
-    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1Sign__JZLqorvik_Mechanism_2J_3BII(
-                  env, session, 5, JNI_TRUE, nullptr, 0, nullptr, 0, 0),
-              nullptr);
-    expectRv("J_Sign", CKR_FUNCTION_NOT_SUPPORTED);
+    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1WrapKey(env, session, nullptr, 1, 2), nullptr);
+    expectRv("J_WrapKey", CKR_FUNCTION_NOT_SUPPORTED);
 }
 
 TEST_F(EntryPointsTest, SessionHandleIsReadFromTheJavaObject) {

@@ -84,6 +84,11 @@ class Mock {
     KT_MOCK(p11mock_object_count)
     KT_MOCK(p11mock_set_sensitive)
     KT_MOCK(p11mock_set_object_handle_base)
+    KT_MOCK(p11mock_set_cipher_block)
+    KT_MOCK(p11mock_digest_length)
+    KT_MOCK(p11mock_toy_digest)
+    KT_MOCK(p11mock_toy_signature)
+    KT_MOCK(p11mock_toy_cipher)
 #undef KT_MOCK
 
       // Copy of buffer buf handed to the last call of fn.
