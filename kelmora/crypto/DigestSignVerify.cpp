@@ -34,17 +34,6 @@ private:
     std::optional<InputWindow> window_;
 };
 
-// The native methods that only start an operation: the module must be
-// initialised; the routine reports its own failures.
-void startOnly(JNIEnv* env, const char* name, KeyedStart routine, CK_SESSION_HANDLE session,
-               jobject jMechanism, jlong jKey) {
-    if (!moduleInitialized()) {
-        throwPkcs11Exception(env, name, static_cast<CK_RV>(CKR_CRYPTOKI_NOT_INITIALIZED));
-        return;
-    }
-    routine(env, session, jMechanism, jKey);
-}
-
 // Recovery operations start on the session of the NativeSession; the
 // mechanism is converted before the session is looked up.
 void startRecovery(JNIEnv* env, jobject self, const char* name, jobject jMechanism, jlong jKey,
@@ -189,7 +178,7 @@ JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1DigestFinal___3BI(JNIEnv
 JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SignInit(JNIEnv* env, jobject,
                                                                  jlong jSession,
                                                                  jobject jMechanism, jlong jKey) {
-    startOnly(env, "J_SignInit", J_SignInit, sessionOf(jSession), jMechanism, jKey);
+    startOnly(env, "J_SignInit", J_SignInit, jSession, jMechanism, jKey);
 }
 
 JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SignUpdate(

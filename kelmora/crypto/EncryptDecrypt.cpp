@@ -100,12 +100,7 @@ JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1DecryptInit(JNIEnv* env,
                                                                     jlong jSession,
                                                                     jobject jMechanism,
                                                                     jlong jKey) {
-    if (!moduleInitialized()) {
-        throwPkcs11Exception(env, "J_DecryptInit",
-                             static_cast<CK_RV>(CKR_CRYPTOKI_NOT_INITIALIZED));
-        return;
-    }
-    J_DecryptInit(env, sessionOf(jSession), jMechanism, jKey);
+    startOnly(env, "J_DecryptInit", J_DecryptInit, jSession, jMechanism, jKey);
 }
 
 JNIEXPORT jbyteArray JNICALL

@@ -86,3 +86,12 @@ CK_RV startKeyed(JNIEnv* env, const char* name, CK_SESSION_HANDLE session, jobje
         return (module->*init)(session, mechanism.get(), static_cast<CK_OBJECT_HANDLE>(jKey));
     });
 }
+
+void startOnly(JNIEnv* env, const char* name, KeyedStart routine, jlong jSession,
+               jobject jMechanism, jlong jKey) {
+    if (!moduleInitialized()) {
+        throwPkcs11Exception(env, name, static_cast<CK_RV>(CKR_CRYPTOKI_NOT_INITIALIZED));
+        return;
+    }
+    routine(env, static_cast<CK_SESSION_HANDLE>(jSession), jMechanism, jKey);
+}

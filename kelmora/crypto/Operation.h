@@ -179,6 +179,11 @@ using KeyedInit = CK_RV (*CK_FUNCTION_LIST::*)(CK_SESSION_HANDLE, CK_MECHANISM_P
 CK_RV startKeyed(JNIEnv* env, const char* name, CK_SESSION_HANDLE session, jobject jMechanism,
                  jlong jKey, KeyedInit init);
 
+// The native methods that only start an operation: the module must be
+// initialised; the routine reports its own failures.
+void startOnly(JNIEnv* env, const char* name, KeyedStart routine, jlong jSession,
+               jobject jMechanism, jlong jKey);
+
 // Runs a start routine's body under the routine's own name; CKR_OK, or the
 // module's refusal, or some other non-zero value after a failure of the bridge.
 template <typename Body>
