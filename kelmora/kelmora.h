@@ -93,6 +93,7 @@ KELMORA_API CK_RV J_SignInit(JNIEnv* env, CK_SESSION_HANDLE hSession, jobject jM
                              jlong jKey);
 KELMORA_API CK_RV J_VerifyInit(JNIEnv* env, CK_SESSION_HANDLE hSession, jobject jMechanism,
                                jlong jKey);
+KELMORA_API CK_RV J_SeedRandom(JNIEnv* env, CK_SESSION_HANDLE hSession, jbyteArray jSeed);
 
 // ---- Java contract helpers -------------------------------------------------
 KELMORA_API CK_SESSION_HANDLE Session2CKSession(JNIEnv* env, jobject session);

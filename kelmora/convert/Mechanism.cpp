@@ -63,11 +63,16 @@ struct ParameterClass {
     const char* wrongClass;
 };
 
-#define KELMORA_PARAMETER_CLASS(name)                                                              \
-    ParameterClass {                                                                               \
-        "qorvik/params/" name, "Mechanism2CKMechanism - Class 'qorvik/params/" name "' not found", \
-            "Mechanism2CKMechanism - parameter must be instance of 'qorvik/params/" name "'"       \
+// The three texts of a class differ only in its name.
+// clang-format off
+#define KELMORA_PARAMETER_CLASS(name)                                           \
+    {                                                                           \
+        "qorvik/params/" name,                                                  \
+        "Mechanism2CKMechanism - Class 'qorvik/params/" name "' not found",     \
+        "Mechanism2CKMechanism - parameter must be instance of 'qorvik/params/" \
+            name "'"                                                            \
     }
+// clang-format on
 
 const ParameterClass kOaepParams = KELMORA_PARAMETER_CLASS("OAEPParams");
 const ParameterClass kRc2Params = KELMORA_PARAMETER_CLASS("RC2Params");

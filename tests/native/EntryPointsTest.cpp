@@ -244,15 +244,6 @@ TEST_F(EntryPointsTest, WaitForSlotEventHandsOutTheSlot) {
     EXPECT_EQ(mock.p11mock_log_arg(mock.p11mock_log_last("C_WaitForSlotEvent"), 0), ~CK_ULONG(0));
 }
 
-TEST_F(EntryPointsTest, MethodsOfLaterSubsystemsAnswerNotSupported) {
-    loadAndInitialize(mock);
-    jobject session = newSession(1, 5);
-    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1GenerateKey(env, session, nullptr, nullptr), 0);
-    expectRv("J_GenerateKey", CKR_FUNCTION_NOT_SUPPORTED);
-    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1WrapKey(env, session, nullptr, 1, 2), nullptr);
-    expectRv("J_WrapKey", CKR_FUNCTION_NOT_SUPPORTED);
-}
-
 TEST_F(EntryPointsTest, SessionHandleIsReadFromTheJavaObject) {
     jobject session = newSession(1, static_cast<jint>(0xFFFFFFF0u));
     EXPECT_EQ(Session2CKSession(env, session), 0xFFFFFFF0ul)
