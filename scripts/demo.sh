@@ -1,11 +1,39 @@
 #!/usr/bin/env bash
 # The main job, end to end: installs what is missing, builds the bridge and the Java classes,
-# makes a throwaway SoftHSM2 token and shows, through the bridge, what Java sees of SoftHSM2's
-# module (module information, slot lists, the module's full path).
+# makes a throwaway SoftHSM2 token with an RSA-2048 key pair on it, and signs a document on the
+# token from Java through the bridge (qorvik.tool.SignDocument: slot by token label, session
+# with the user PIN, private key found by class and label, CKM_SHA256_RSA_PKCS through J_Sign,
+# checked through J_Verify with the public key). The signature is then checked independently
+# with openssl against the public key exported by pkcs11-tool.
+#
+# Usage: scripts/demo.sh [DOCUMENT [SIGNATURE]]
+#   DOCUMENT   the file to sign; by default the script writes a short text to
+#              BUILD/demo/document.txt (BUILD: the build directory below)
+#   SIGNATURE  where the signature goes (replaced if present); default DOCUMENT.sig
+# The signature file is kept; the token, its keys and the exported public key live in a
+# temporary directory that is removed on exit.
 #
 # Run from anywhere (as root when packages are missing); needs no input.
+# Exit status 0 only when both the bridge's and openssl's verification succeed.
 # KELVANE_BUILD_DIR overrides the build directory (default: build in the repository).
+# KELVANE_DEMO_PIN is the user PIN handed to the signing tool (default 1234, the token's;
+# any other value shows how a failed login comes back through the bridge).
 set -euo pipefail
+
+# Paths given by the caller are taken relative to the caller's directory.
+absolute() { case $1 in /*) printf '%s\n' "$1" ;; *) printf '%s\n' "$PWD/$1" ;; esac; }
+[ $# -le 2 ] || { echo "usage: $0 [DOCUMENT [SIGNATURE]]" >&2; exit 2; }
+document=${1:+$(absolute "$1")}
+signature=${2:+$(absolute "$2")}
+if [ -n "$document" ] && ! { [ -f "$document" ] && [ -r "$document" ]; }; then
+  echo "demo: not a readable file: $document" >&2
+  exit 2
+fi
+if [ -n "$signature" ] && [ ! -d "$(dirname "$signature")" ]; then
+  echo "demo: no such directory for the signature: $(dirname "$signature")" >&2
+  exit 2
+fi
+
 cd "$(dirname "$0")/.."
 
 step() { printf '\n== %s\n' "$*"; }
@@ -41,7 +69,8 @@ step "Making a throwaway SoftHSM2 token"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-demo.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM HUP
-eval "$(./scripts/softhsm-token.sh "$work" kelvane-demo)"
+token=kelvane-demo
+eval "$(./scripts/softhsm-token.sh "$work" "$token")"
 echo "SOFTHSM2_CONF=$SOFTHSM2_CONF (removed on exit)"
 
 step "Locating SoftHSM2's PKCS#11 module"
@@ -61,4 +90,48 @@ step "Reading the module through the bridge (qorvik.tool.TokenInfoTool)"
   qorvik.tool.TokenInfoTool "$module" </dev/null \
   || die "TokenInfoTool failed (exit status $?)"
 
+key=kelvane-demo
+pin=1234  # the user PIN softhsm-token.sh gives the token
+p11() { pkcs11-tool --module "$module" --token-label "$token" "$@" </dev/null; }
+
+step "Making an RSA-2048 key pair on the token (pkcs11-tool)"
+p11 --login --pin "$pin" --keypairgen --key-type rsa:2048 --label "$key" --id 01 \
+  || die "pkcs11-tool could not make the key pair"
+
+step "Exporting the public key (pkcs11-tool, then openssl to PEM)"
+p11 --read-object --type pubkey --id 01 --output-file "$work/pub.der" \
+  || die "pkcs11-tool could not read the public key"
+openssl pkey -pubin -inform DER -in "$work/pub.der" -out "$work/pub.pem" </dev/null \
+  || die "openssl could not read the exported public key"
+openssl pkey -pubin -in "$work/pub.pem" -noout -text </dev/null | sed -n 1p
+echo "public key: $work/pub.pem (removed on exit)"
+
+step "Choosing the document"
+if [ -z "$document" ]; then
+  mkdir -p "$build/demo"
+  document=$build/demo/document.txt
+  printf '%s\n' "Kelvane demo document." \
+    "Signed on a throwaway SoftHSM2 token from Java through the token bridge." >"$document"
+  echo "wrote $document"
+fi
+signature=${signature:-$document.sig}
+[ "$signature" != "$document" ] || die "the signature would replace the document"
+# A signature left from an earlier run must not pass for this run's.
+rm -f "$signature"
+echo "document:  $document ($(wc -c <"$document") bytes)"
+echo "signature: $signature"
+
+step "Signing through the bridge (qorvik.tool.SignDocument)"
+"$JAVA_HOME/bin/java" -Dkelvane.library="$bridge" -cp "$classpath" \
+  qorvik.tool.SignDocument "$module" "$token" "${KELVANE_DEMO_PIN:-$pin}" "$key" \
+  "$document" "$signature" </dev/null \
+  || die "signing through the bridge failed (exit status $?)"
+[ -s "$signature" ] || die "SignDocument wrote no signature"
+
+step "Verifying independently (openssl dgst -sha256 -verify)"
+openssl dgst -sha256 -verify "$work/pub.pem" -signature "$signature" "$document" </dev/null \
+  || die "openssl rejected the signature"
+
 step "Done"
+echo "$document signed on the token; the signature was verified through the bridge (J_Verify)"
+echo "and by openssl. Signature: $signature"
