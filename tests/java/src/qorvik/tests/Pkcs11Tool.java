@@ -3,7 +3,10 @@ package qorvik.tests;
 import java.io.File;
 import java.io.IOException;
 import java.io.UncheckedIOException;
+import java.math.BigInteger;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HashMap;
@@ -39,6 +42,25 @@ final class Pkcs11Tool {
     record MechanismEntry(String name, long minKeySize, long maxKeySize, String flags) {
     }
 
+    /**
+     * An object of the {@code --list-objects} listing: its heading ("Data object 2", "Public Key
+     * Object; RSA 2048 bits") and the "name: value" lines below it. pkcs11-tool shows the label and
+     * application of a data object in single quotes, those of keys bare.
+     */
+    record ObjectEntry(String heading, Map<String, String> fields) {
+        String field(String name) {
+            String value = fields.get(name);
+            if (value == null) {
+                throw new AssertionError("pkcs11-tool shows no '" + name + "' for " + heading + ": " + fields);
+            }
+            return value;
+        }
+    }
+
+    /** An RSA public key as openssl reads it from the DER pkcs11-tool exported. */
+    record RsaPublicKey(BigInteger modulus, BigInteger exponent) {
+    }
+
     /** pkcs11-tool's names for the CKF_ bits of slots, tokens and mechanisms that SoftHSM2 sets. */
     static final Map<String, Long> SLOT_FLAGS = Map.of("token present", 0x1L);
     static final Map<String, Long> TOKEN_FLAGS = Map.of("rng", 0x1L, "login required", 0x4L,
@@ -55,6 +77,10 @@ final class Pkcs11Tool {
     private static final Pattern LIBRARY = Pattern.compile("(?m)^Library +(.*) \\(ver \\d+\\.\\d+\\)$");
     private static final Pattern SLOT = Pattern.compile("^Slot \\d+ \\(0x([0-9a-f]+)\\):(.*)$");
     private static final Pattern FIELD = Pattern.compile("^\\s+([^:]*[^:\\s])\\s*:(.*)$");
+    private static final Pattern OBJECT =
+            Pattern.compile("^(Data object \\d+|(Public|Private|Secret) Key Object;.*|Certificate Object;.*)$");
+    private static final Pattern OPENSSL_MODULUS = Pattern.compile("(?m)^Modulus=([0-9A-F]+)$");
+    private static final Pattern OPENSSL_EXPONENT = Pattern.compile("(?m)^Exponent: (\\d+) ");
     private static final Pattern MECHANISM =
             Pattern.compile("^  ([^, ]+)(?:, keySize=\\{(\\d*),(\\d*)\\})?(?:, (.*))?$");
 
@@ -141,10 +167,90 @@ final class Pkcs11Tool {
         return m;
     }
 
+    /**
+     * The objects of the token labelled {@code token} as {@code --list-objects} shows them, after
+     * a user login with {@code pin}; without one when {@code pin} is null.
+     */
+    static List<ObjectEntry> objects(String module, String token, String pin) {
+        List<String> options = new ArrayList<>(List.of("--token-label", token, "--list-objects"));
+        if (pin != null) {
+            options.addAll(List.of("--login", "--pin", pin));
+        }
+        List<ObjectEntry> objects = new ArrayList<>();
+        Map<String, String> fields = null;
+        for (String line : run(module, options.toArray(new String[0])).split("\n")) {
+            Matcher object = OBJECT.matcher(line);
+            Matcher field = FIELD.matcher(line);
+            if (object.matches()) {
+                fields = new HashMap<>();
+                objects.add(new ObjectEntry(line.trim(), fields));
+            } else if (fields != null && field.matches()) {
+                fields.put(field.group(1), field.group(2).trim());
+            }
+        }
+        return objects;
+    }
+
+    /** Writes a data object holding {@code value} to the token with {@code --write-object}. */
+    static void writeDataObject(String module, String token, String pin, String label, String application,
+            byte[] value) {
+        Path file = tempFile();
+        try {
+            Files.write(file, value);
+            run(module, "--token-label", token, "--login", "--pin", pin, "--write-object", file.toString(),
+                    "--type", "data", "--label", label, "--application-label", application);
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        } finally {
+            delete(file);
+        }
+    }
+
+    /** Generates an RSA-2048 key pair on the token; {@code id} is hexadecimal. */
+    static void generateRsaKeyPair(String module, String token, String pin, String id, String label) {
+        run(module, "--token-label", token, "--login", "--pin", pin, "--keypairgen", "--key-type", "rsa:2048",
+                "--id", id, "--label", label);
+    }
+
+    /** The public key with CKA_ID {@code id}, exported by {@code --read-object} and read by openssl. */
+    static RsaPublicKey rsaPublicKey(String module, String token, String id) {
+        Path der = tempFile();
+        try {
+            run(module, "--token-label", token, "--read-object", "--type", "pubkey", "--id", id,
+                    "--output-file", der.toString());
+            String out = exec(List.of("openssl", "rsa", "-pubin", "-inform", "DER", "-in", der.toString(),
+                    "-noout", "-text", "-modulus"));
+            return new RsaPublicKey(new BigInteger(find(OPENSSL_MODULUS, out).group(1), 16),
+                    new BigInteger(find(OPENSSL_EXPONENT, out).group(1)));
+        } finally {
+            delete(der);
+        }
+    }
+
+    private static Path tempFile() {
+        try {
+            return Files.createTempFile("kelvane-pkcs11-tool", ".bin");
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
+    private static void delete(Path file) {
+        try {
+            Files.deleteIfExists(file);
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
     private static String run(String module, String... options) {
         List<String> command = new ArrayList<>(List.of("pkcs11-tool", "--module", module));
         command.addAll(Arrays.asList(options));
-        String option = String.join(" ", options);
+        return exec(command);
+    }
+
+    /** Runs {@code command} and returns its output, standard error included; a non-zero exit fails. */
+    private static String exec(List<String> command) {
         ProcessBuilder pb = new ProcessBuilder(command)
                 .redirectErrorStream(true)
                 .redirectInput(ProcessBuilder.Redirect.from(new File("/dev/null")));
@@ -152,7 +258,7 @@ final class Pkcs11Tool {
             Process p = pb.start();
             String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
             if (!p.waitFor(60, TimeUnit.SECONDS) || p.exitValue() != 0) {
-                throw new AssertionError("pkcs11-tool " + option + " failed:\n" + out);
+                throw new AssertionError(String.join(" ", command) + " failed:\n" + out);
             }
             return out;
         } catch (IOException e) {

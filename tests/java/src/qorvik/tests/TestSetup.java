@@ -1,6 +1,9 @@
 package qorvik.tests;
 
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 
 import java.nio.file.Path;
@@ -8,6 +11,7 @@ import java.util.Map;
 
 import org.junit.jupiter.api.function.Executable;
 
+import qorvik.Attribute;
 import qorvik.CryptokiException;
 import qorvik.nat.NativeCryptoki;
 import qorvik.nat.NativeSession;
@@ -17,10 +21,13 @@ import qorvik.nat.NativeSlot;
 final class TestSetup {
     static final int CKR_GENERAL_ERROR = 0x5;
     static final int CKR_NO_EVENT = 0x8;
+    static final int CKR_ATTRIBUTE_SENSITIVE = 0x11;
+    static final int CKR_ATTRIBUTE_TYPE_INVALID = 0x12;
     static final int CKR_FUNCTION_NOT_SUPPORTED = 0x54;
     static final int CKR_CRYPTOKI_NOT_INITIALIZED = 0x190;
     static final int CKR_CRYPTOKI_ALREADY_INITIALIZED = 0x191;
     static final int CKR_MECHANISM_INVALID = 0x70;
+    static final int CKR_OBJECT_HANDLE_INVALID = 0x82;
     static final int CKR_PIN_INCORRECT = 0xA0;
     static final int CKR_SESSION_HANDLE_INVALID = 0xB3;
     static final int CKR_SESSION_PARALLEL_NOT_SUPPORTED = 0xB4;
@@ -37,6 +44,34 @@ final class TestSetup {
     static final int CKS_RW_SO_FUNCTIONS = 4;
     static final byte CKU_SO = 0;
     static final byte CKU_USER = 1;
+    static final int CKO_DATA = 0;
+    static final int CKO_CERTIFICATE = 1;
+    static final int CKO_PUBLIC_KEY = 2;
+    static final int CKO_PRIVATE_KEY = 3;
+    static final int CKO_SECRET_KEY = 4;
+    static final int CKK_RSA = 0;
+    static final int CKK_EC = 3;
+    static final int CKK_AES = 0x1F;
+    static final int CKC_X_509 = 0;
+    static final int CKA_CLASS = 0x0;
+    static final int CKA_TOKEN = 0x1;
+    static final int CKA_PRIVATE = 0x2;
+    static final int CKA_LABEL = 0x3;
+    static final int CKA_APPLICATION = 0x10;
+    static final int CKA_VALUE = 0x11;
+    static final int CKA_CERTIFICATE_TYPE = 0x80;
+    static final int CKA_ISSUER = 0x81;
+    static final int CKA_KEY_TYPE = 0x100;
+    static final int CKA_SUBJECT = 0x101;
+    static final int CKA_ID = 0x102;
+    static final int CKA_SENSITIVE = 0x103;
+    static final int CKA_MODULUS = 0x120;
+    static final int CKA_MODULUS_BITS = 0x121;
+    static final int CKA_PUBLIC_EXPONENT = 0x122;
+    static final int CKA_VALUE_LEN = 0x161;
+    static final int CKA_EXTRACTABLE = 0x162;
+    static final int CKA_EC_PARAMS = 0x180;
+    static final int CKA_EC_POINT = 0x181;
 
     /** PINs of the tokens the suites initialise themselves. */
     static final String SO_PIN = "13572468";
@@ -45,17 +80,20 @@ final class TestSetup {
     static final String NON_ASCII_PIN = "p\u00e91\u20ac\ud83d\ude00";
 
     /** The bridge's descriptions of the codes these suites meet. */
-    static final Map<Integer, String> DESCRIPTIONS = Map.of(
-            CKR_GENERAL_ERROR, "GENERAL ERROR",
-            CKR_NO_EVENT, "NO EVENT",
-            CKR_FUNCTION_NOT_SUPPORTED, "FUNCTION NOT SUPPORTED",
-            CKR_CRYPTOKI_NOT_INITIALIZED, "CRYPTOKI NOT INITIALIZED",
-            CKR_CRYPTOKI_ALREADY_INITIALIZED, "CRYPTOKI ALREADY INITIALIZED",
-            CKR_MECHANISM_INVALID, "MECHANISM INVALID",
-            CKR_PIN_INCORRECT, "PIN INCORRECT",
-            CKR_SESSION_HANDLE_INVALID, "SESSION HANDLE INVALID",
-            CKR_SESSION_PARALLEL_NOT_SUPPORTED, "SESSION PARALLEL NOT SUPPORTED",
-            CKR_USER_ALREADY_LOGGED_IN, "USER ALREADY LOGGED IN");
+    static final Map<Integer, String> DESCRIPTIONS = Map.ofEntries(
+            Map.entry(CKR_GENERAL_ERROR, "GENERAL ERROR"),
+            Map.entry(CKR_NO_EVENT, "NO EVENT"),
+            Map.entry(CKR_ATTRIBUTE_SENSITIVE, "ATTRIBUTE SENSITIVE"),
+            Map.entry(CKR_ATTRIBUTE_TYPE_INVALID, "ATTRIBUTE TYPE INVALID"),
+            Map.entry(CKR_FUNCTION_NOT_SUPPORTED, "FUNCTION NOT SUPPORTED"),
+            Map.entry(CKR_CRYPTOKI_NOT_INITIALIZED, "CRYPTOKI NOT INITIALIZED"),
+            Map.entry(CKR_CRYPTOKI_ALREADY_INITIALIZED, "CRYPTOKI ALREADY INITIALIZED"),
+            Map.entry(CKR_MECHANISM_INVALID, "MECHANISM INVALID"),
+            Map.entry(CKR_OBJECT_HANDLE_INVALID, "OBJECT HANDLE INVALID"),
+            Map.entry(CKR_PIN_INCORRECT, "PIN INCORRECT"),
+            Map.entry(CKR_SESSION_HANDLE_INVALID, "SESSION HANDLE INVALID"),
+            Map.entry(CKR_SESSION_PARALLEL_NOT_SUPPORTED, "SESSION PARALLEL NOT SUPPORTED"),
+            Map.entry(CKR_USER_ALREADY_LOGGED_IN, "USER ALREADY LOGGED IN"));
 
     private TestSetup() {
     }
@@ -103,12 +141,17 @@ final class TestSetup {
 
     /** The slot of the token the runner initialised. */
     static NativeSlot runnerToken(NativeCryptoki cryptoki) throws CryptokiException {
+        return tokenSlot(cryptoki, tokenLabel());
+    }
+
+    /** The slot of the token labelled {@code label}. */
+    static NativeSlot tokenSlot(NativeCryptoki cryptoki, String label) throws CryptokiException {
         for (NativeSlot slot : cryptoki.GetSlotList(true)) {
-            if (slot.J_GetTokenInfo().getLabel().trim().equals(tokenLabel())) {
+            if (slot.J_GetTokenInfo().getLabel().trim().equals(label)) {
                 return slot;
             }
         }
-        throw new AssertionError("no token labelled " + tokenLabel());
+        throw new AssertionError("no token labelled " + label);
     }
 
     /** A slot whose token is not initialised yet: SoftHSM2 always offers one. */
@@ -151,5 +194,20 @@ final class TestSetup {
     /** As {@link #assertFails}, with the code's padded description as message. */
     static void assertFailsDescribed(String function, int code, Executable call) {
         assertEquals(description(code), assertFails(function, code, call).getMessage());
+    }
+
+    /**
+     * Asserts that {@code actual} is an attribute of {@code type} whose value is {@code expected}:
+     * of the same class (Integer, Boolean, byte[] or null) and equal, byte arrays element by element.
+     */
+    static void assertAttribute(int type, Object expected, Attribute actual) {
+        String what = "attribute 0x" + Integer.toHexString(type);
+        assertNotNull(actual, what);
+        assertEquals(type, actual.getType(), () -> "type of " + what);
+        if (expected instanceof byte[]) {
+            assertArrayEquals((byte[]) expected, assertInstanceOf(byte[].class, actual.getValue(), what), what);
+        } else {
+            assertEquals(expected, actual.getValue(), what);
+        }
     }
 }
