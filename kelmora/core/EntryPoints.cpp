@@ -95,7 +95,7 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeCryptoki_GetInfo(JNIEnv* env, jo
         jmethodID versionCtor =
             findMethod(env, versionClass.get(), "<init>", "(II)V", "Version constructor not found");
 
-        CK_INFO info;
+        CK_INFO info{};
         const CK_RV rv = module->C_GetInfo(&info);
         if (rv != CKR_OK) fail(rv);
 

@@ -176,7 +176,7 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSession_J_1GetSessionInfo(JNIEnv
             env, findClass(env, "qorvik/SessionInfo", "Class 'qorvik/SessionInfo' not found"));
         jmethodID infoCtor = findMethod(env, infoClass.get(), "<init>", "(IIII)V",
                                         "SessionInfo constructor not found");
-        CK_SESSION_INFO info;
+        CK_SESSION_INFO info{};
         rv = module->C_GetSessionInfo(session, &info);
         if (rv != CKR_OK) fail(rv);
         const jint slot = narrowToInt(env, info.slotID);

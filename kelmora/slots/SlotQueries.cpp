@@ -26,7 +26,7 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetSlotInfo(JNIEnv* env,
         jmethodID versionCtor = findMethod(env, versionClass.get(), "<init>", "(II)V",
                                            "Version constructor not found");
 
-        CK_SLOT_INFO info;
+        CK_SLOT_INFO info{};
         rv = module->C_GetSlotInfo(slot, &info);
         if (rv != CKR_OK) fail(rv);
 
@@ -70,7 +70,7 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetTokenInfo(JNIEnv* env
         jmethodID versionCtor = findMethod(env, versionClass.get(), "<init>", "(II)V",
                                            "Version constructor not found");
 
-        CK_TOKEN_INFO info;
+        CK_TOKEN_INFO info{};
         rv = module->C_GetTokenInfo(slot, &info);
         if (rv != CKR_OK) fail(rv);
 
@@ -159,7 +159,9 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismInfo(JNIEnv*
         jmethodID infoCtor = findMethod(env, infoClass.get(), "<init>", "(III)V",
                                         "Pkcs11MechanismInfo constructor not found");
 
-        CK_MECHANISM_INFO info;
+        // Zeroed first: some modules only set the bits and sizes that apply,
+        // leaving the rest as they found it.
+        CK_MECHANISM_INFO info{};
         rv = module->C_GetMechanismInfo(
             slot, static_cast<CK_MECHANISM_TYPE>(static_cast<long>(type)), &info);
         if (rv != CKR_OK) fail(rv);

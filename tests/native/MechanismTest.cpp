@@ -41,14 +41,19 @@ const std::vector<CK_MECHANISM_TYPE> kMacGeneralTypes = {
     CKM_CAST3_MAC_GENERAL,      CKM_CAST5_MAC_GENERAL,      CKM_IDEA_MAC_GENERAL,
     CKM_SSL3_MD5_MAC,           CKM_SSL3_SHA1_MAC};
 
-// Key derivation, wrapping and password-based types, with a parameter of
-// their own class.
-struct PendingRow {
+// Key derivation, wrapping and password-based types, with their parameter
+// class.
+struct DerivationRow {
     CK_MECHANISM_TYPE type;
     const char* parameterClass;
 };
-std::vector<PendingRow> pendingRows() {
-    std::vector<PendingRow> rows = {
+const std::vector<CK_MECHANISM_TYPE> kPbeTypes = {
+    CKM_PBE_MD2_DES_CBC,         CKM_PBE_MD5_DES_CBC,         CKM_PBE_MD5_CAST_CBC,
+    CKM_PBE_MD5_CAST3_CBC,       CKM_PBE_MD5_CAST5_CBC,       CKM_PBE_SHA1_CAST5_CBC,
+    CKM_PBE_SHA1_RC4_128,        CKM_PBE_SHA1_RC4_40,         CKM_PBE_SHA1_DES3_EDE_CBC,
+    CKM_PBE_SHA1_DES2_EDE_CBC,   CKM_PBE_SHA1_RC2_128_CBC,    CKM_PBE_SHA1_RC2_40_CBC};
+std::vector<DerivationRow> derivationRows() {
+    std::vector<DerivationRow> rows = {
         {CKM_CONCATENATE_BASE_AND_DATA, "qorvik/params/KEYDERIVATIONSTRINGDATA"},
         {CKM_CONCATENATE_DATA_AND_BASE, "qorvik/params/KEYDERIVATIONSTRINGDATA"},
         {CKM_XOR_BASE_AND_DATA, "qorvik/params/KEYDERIVATIONSTRINGDATA"},
@@ -59,9 +64,7 @@ std::vector<PendingRow> pendingRows() {
         {CKM_SKIPJACK_PRIVATE_WRAP, "qorvik/params/SKIPJACKPRIVATEWRAPParams"},
         {CKM_SKIPJACK_RELAYX, "qorvik/params/SKIPJACKRELAYXParams"},
         {CKM_KEA_KEY_DERIVE, "qorvik/params/KeaDeriveParams"}};
-    for (CK_MECHANISM_TYPE t = CKM_PBE_MD2_DES_CBC; t <= CKM_PBE_SHA1_RC2_40_CBC; ++t) {
-        rows.push_back({t, "qorvik/params/PBEParams"});
-    }
+    for (CK_MECHANISM_TYPE t : kPbeTypes) rows.push_back({t, "qorvik/params/PBEParams"});
     return rows;
 }
 
@@ -110,6 +113,76 @@ class MechanismTest : public BridgeTest {
     jobject rc5MacGeneral(jint wordSize, jint rounds, jint macLength) {
         return construct("qorvik/params/RC5MACGENERALParams", "(III)V", wordSize, rounds,
                          macLength);
+    }
+
+    jobject keyDerivationString(jobject data) {
+        return construct("qorvik/params/KEYDERIVATIONSTRINGDATA", "([B)V", data);
+    }
+    jobject extract(jint bitIndex) {
+        return construct("qorvik/params/EXTRACTParams", "(I)V", bitIndex);
+    }
+    jobject version(jint major, jint minor) {
+        return construct("qorvik/Version", "(II)V", minor, major);
+    }
+    jobject randomData(jobject client, jobject server) {
+        return construct("qorvik/params/SSL3RANDOMDATA", "([B[B)V", client, server);
+    }
+    jobject masterKey(jobject version, jobject random) {
+        return construct("qorvik/params/SSL3MASTERKEYDERIVEParams",
+                         "(Lqorvik/Version;Lqorvik/params/SSL3RANDOMDATA;)V", version, random);
+    }
+    jobject keyMatOut(jobject ivClient, jobject ivServer) {
+        return construct("qorvik/params/SSL3KEYMATOUT", "([B[B)V", ivClient, ivServer);
+    }
+    jobject keyMat(jint macBits, jint keyBits, jint ivBits, bool isExport, jobject random,
+                   jobject out) {
+        return construct("qorvik/params/SSL3KEYMATParams",
+                         "(IIIZLqorvik/params/SSL3RANDOMDATA;Lqorvik/params/SSL3KEYMATOUT;)V",
+                         macBits, keyBits, ivBits, isExport ? JNI_TRUE : JNI_FALSE, random, out);
+    }
+    jobject pbe(jobject initVector, jobject password, jobject salt, jint iteration) {
+        return construct("qorvik/params/PBEParams", "([C[C[CI)V", initVector, password, salt,
+                         iteration);
+    }
+    jobject keyWrapSetOaep(jbyte bc, jobject x) {
+        return construct("qorvik/params/KEYWRAPSETOAEPParams", "(B[B)V", bc, x);
+    }
+    jobject skipjackPrivateWrap(jobject password, jobject publicData, jobject randomA,
+                                jobject primeP, jobject baseG, jobject subprimeQ) {
+        return construct("qorvik/params/SKIPJACKPRIVATEWRAPParams", "([B[B[B[B[B[B)V", password,
+                         publicData, randomA, primeP, baseG, subprimeQ);
+    }
+    jobject skipjackRelayx(const std::vector<jobject>& arrays) {
+        EXPECT_EQ(arrays.size(), 7u);
+        return construct("qorvik/params/SKIPJACKRELAYXParams", "([B[B[B[B[B[B[B)V", arrays[0],
+                         arrays[1], arrays[2], arrays[3], arrays[4], arrays[5], arrays[6]);
+    }
+    jobject kea(bool isSender, jobject randomA, jobject randomB, jobject publicData) {
+        return construct("qorvik/params/KeaDeriveParams", "(Z[B[B[B)V",
+                         isSender ? JNI_TRUE : JNI_FALSE, randomA, randomB, publicData);
+    }
+
+    // A char[] holding the UTF-16 units of s.
+    jcharArray javaChars(const std::u16string& s) {
+        jcharArray array = env->NewCharArray(static_cast<jsize>(s.size()));
+        env->SetCharArrayRegion(array, 0, static_cast<jsize>(s.size()),
+                                reinterpret_cast<const jchar*>(s.data()));
+        return array;
+    }
+    // Sets a public field the constructors do not reach (handles, a null Boolean).
+    void setField(jobject object, const char* name, const char* signature, jobject value) {
+        jclass cls = env->GetObjectClass(object);
+        jfieldID id = env->GetFieldID(cls, name, signature);
+        ASSERT_NE(id, nullptr) << name;
+        env->SetObjectField(object, id, value);
+        env->DeleteLocalRef(cls);
+    }
+    void setIntField(jobject object, const char* name, jint value) {
+        jclass cls = env->GetObjectClass(object);
+        jfieldID id = env->GetFieldID(cls, name, "I");
+        ASSERT_NE(id, nullptr) << name;
+        env->SetIntField(object, id, value);
+        env->DeleteLocalRef(cls);
     }
 
     // The message of the conversion's failure; a failed conversion must leave
@@ -162,19 +235,11 @@ TEST_F(MechanismTest, EveryListedTypeRefusesANullParameter) {
         CKM_RC5_CBC,       CKM_RC5_CBC_PAD,     CKM_RC5_MAC_GENERAL};
     types.insert(types.end(), kIvTypes.begin(), kIvTypes.end());
     types.insert(types.end(), kMacGeneralTypes.begin(), kMacGeneralTypes.end());
-    for (const PendingRow& row : pendingRows()) types.push_back(row.type);
+    for (const DerivationRow& row : derivationRows()) types.push_back(row.type);
     for (CK_MECHANISM_TYPE type : types) {
         EXPECT_EQ(failureOf(mechanism(type, nullptr)),
                   "Mechanism2CKMechanism - parameter value is NULL")
             << "type 0x" << std::hex << type;
-    }
-}
-
-TEST_F(MechanismTest, DerivationAndWrappingTypesAreNotSupportedYet) {
-    for (const PendingRow& row : pendingRows()) {
-        EXPECT_EQ(failureOf(mechanism(row.type, newObject(row.parameterClass))),
-                  "Mechanism2CKMechanism - parameter not supported")
-            << "type 0x" << std::hex << row.type;
     }
 }
 

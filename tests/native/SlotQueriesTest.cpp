@@ -198,6 +198,24 @@ TEST_F(SlotQueriesTest, MechanismInfoInConstructorOrder) {
     EXPECT_EQ(mock.lastArg("C_GetMechanismInfo", 1), ~CK_ULONG(4)) << "type widened with sign";
 }
 
+TEST_F(SlotQueriesTest, FieldsTheModuleLeavesAloneArriveAsZero) {
+    // The module answers CKR_OK without writing anything.
+    mock.p11mock_fail_next("C_GetMechanismInfo", CKR_OK);
+    jobject info = Java_qorvik_nat_NativeSlot_J_1GetMechanismInfo(env, slot, CKM_SHA256_RSA_PKCS);
+    expectNoException();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(callInt(info, "getMinKeySize"), 0);
+    EXPECT_EQ(callInt(info, "getMaxKeySize"), 0);
+    EXPECT_EQ(callInt(info, "getFlags"), 0);
+
+    mock.p11mock_fail_next("C_GetTokenInfo", CKR_OK);
+    jobject token = tokenInfo();
+    expectNoException();
+    ASSERT_NE(token, nullptr);
+    EXPECT_EQ(callString(token, "getLabel"), "");
+    EXPECT_EQ(callInt(token, "getMaxPinLen"), 0);
+}
+
 TEST_F(SlotQueriesTest, NothingReachesTheModuleBeforeInitialize) {
     Java_qorvik_nat_NativeCryptoki_Finalize(env, cryptoki, nullptr);
     expectNoException();
