@@ -10,8 +10,9 @@ namespace {
 
 // Room for what a recovery adds to its input.
 constexpr CK_ULONG kRecoveryRoom = 512;
-// The first digest buffer holds a SHA-1 digest; longer ones grow it.
-constexpr CK_ULONG kFirstDigestCapacity = 20;
+// The first digest buffer holds the longest common digest (SHA-512), so one
+// module call suffices; a longer one grows it.
+constexpr CK_ULONG kFirstDigestCapacity = 64;
 
 CK_SESSION_HANDLE sessionOf(jlong jSession) { return static_cast<CK_SESSION_HANDLE>(jSession); }
 

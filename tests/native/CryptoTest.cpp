@@ -254,6 +254,16 @@ TEST_F(CryptoTest, DigestsOfEveryLengthComeBackWhole) {
         ASSERT_NE(digest, nullptr);
         EXPECT_EQ(bytesOf(digest), toyDigest(m, kPlain)) << "mechanism 0x" << std::hex << m;
     }
+    // A digest longer than the first buffer grows it.
+    mock.p11mock_buffer_too_small_next("C_Digest", 80);
+    mock.p11mock_log_clear();
+    jbyteArray grown = Java_qorvik_nat_NativeSession_J_1Digest__JZLqorvik_Mechanism_2_3BII(
+        env, session, handle, JNI_TRUE, mechanism(CKM_SHA512), javaBytes(kPlain), 0,
+        static_cast<jint>(kPlain.size()));
+    expectNoException();
+    ASSERT_NE(grown, nullptr);
+    EXPECT_EQ(bytesOf(grown), toyDigest(CKM_SHA512, kPlain));
+    EXPECT_EQ(mock.p11mock_log_count("C_Digest"), 2u);
 }
 
 TEST_F(CryptoTest, DigestOfNoInput) {

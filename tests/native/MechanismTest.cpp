@@ -48,10 +48,10 @@ struct DerivationRow {
     const char* parameterClass;
 };
 const std::vector<CK_MECHANISM_TYPE> kPbeTypes = {
-    CKM_PBE_MD2_DES_CBC,         CKM_PBE_MD5_DES_CBC,         CKM_PBE_MD5_CAST_CBC,
-    CKM_PBE_MD5_CAST3_CBC,       CKM_PBE_MD5_CAST5_CBC,       CKM_PBE_SHA1_CAST5_CBC,
-    CKM_PBE_SHA1_RC4_128,        CKM_PBE_SHA1_RC4_40,         CKM_PBE_SHA1_DES3_EDE_CBC,
-    CKM_PBE_SHA1_DES2_EDE_CBC,   CKM_PBE_SHA1_RC2_128_CBC,    CKM_PBE_SHA1_RC2_40_CBC};
+    CKM_PBE_MD2_DES_CBC,       CKM_PBE_MD5_DES_CBC,      CKM_PBE_MD5_CAST_CBC,
+    CKM_PBE_MD5_CAST3_CBC,     CKM_PBE_MD5_CAST5_CBC,    CKM_PBE_SHA1_CAST5_CBC,
+    CKM_PBE_SHA1_RC4_128,      CKM_PBE_SHA1_RC4_40,      CKM_PBE_SHA1_DES3_EDE_CBC,
+    CKM_PBE_SHA1_DES2_EDE_CBC, CKM_PBE_SHA1_RC2_128_CBC, CKM_PBE_SHA1_RC2_40_CBC};
 std::vector<DerivationRow> derivationRows() {
     std::vector<DerivationRow> rows = {
         {CKM_CONCATENATE_BASE_AND_DATA, "qorvik/params/KEYDERIVATIONSTRINGDATA"},
@@ -404,6 +404,487 @@ TEST_F(MechanismTest, ClassRowsRefuseParametersOfAnotherClass) {
     }
 }
 
+// ---- Derivation, wrapping and password-based rows ------------------------------
+
+template <typename Record>
+Record zeroed() {
+    Record record;
+    std::memset(&record, 0, sizeof record);
+    return record;
+}
+
+// The record of a converted mechanism, null (and a failed check) when the
+// length is not that of Record.
+template <typename Record>
+const Record* recordOf(const CK_MECHANISM& m) {
+    EXPECT_EQ(m.ulParameterLen, sizeof(Record));
+    EXPECT_NE(m.pParameter, nullptr);
+    return m.ulParameterLen == sizeof(Record) ? static_cast<const Record*>(m.pParameter) : nullptr;
+}
+
+// n bytes counting up from first.
+std::string counting(std::size_t n, unsigned char first) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(first + i);
+    return s;
+}
+
+const char* const kConverted = "<converted>";
+
+TEST_F(MechanismTest, DerivationRowsRefuseParametersOfAnotherClass) {
+    const std::vector<std::pair<std::string, jobject>> foreign = {
+        {"qorvik/params/EXTRACTParams", extract(3)},
+        {"qorvik/params/KEYDERIVATIONSTRINGDATA", keyDerivationString(javaBytes("d"))},
+        // Shares the field name m_password with the password-based class.
+        {"qorvik/params/SKIPJACKPRIVATEWRAPParams",
+         newObject("qorvik/params/SKIPJACKPRIVATEWRAPParams")},
+        {"byte[]", javaBytes(kIv16)}};
+    for (const DerivationRow& row : derivationRows()) {
+        for (const auto& [foreignName, parameter] : foreign) {
+            if (foreignName == row.parameterClass) continue;
+            EXPECT_EQ(failureOf(mechanism(row.type, parameter)),
+                      std::string("Mechanism2CKMechanism - parameter must be instance of '") +
+                          row.parameterClass + "'")
+                << "type 0x" << std::hex << row.type << " given " << foreignName;
+        }
+    }
+}
+
+// A parameter's arrays start out null and are given one at a time: before
+// each is given, the conversion fails with the message of its step.
+struct NullStep {
+    std::size_t array;
+    std::string message;
+};
+
+TEST_F(MechanismTest, KeyDerivationStringRecordCopiesTheData) {
+    const std::string data("ab\x00\xFF", 4);
+    for (CK_MECHANISM_TYPE type :
+         {CKM_CONCATENATE_BASE_AND_DATA, CKM_CONCATENATE_DATA_AND_BASE, CKM_XOR_BASE_AND_DATA}) {
+        MechanismRecord record(env, mechanism(type, keyDerivationString(javaBytes(data))));
+        const auto* got = recordOf<CK_KEY_DERIVATION_STRING_DATA>(*record.get());
+        ASSERT_NE(got, nullptr);
+        auto expected = zeroed<CK_KEY_DERIVATION_STRING_DATA>();
+        expected.pData = got->pData;
+        expected.ulLen = data.size();
+        EXPECT_EQ(parameterBytes(*record.get()), bytesOfRecord(expected));
+        EXPECT_EQ(bytesAt(got->pData, got->ulLen), data);
+    }
+    MechanismRecord empty(env,
+                          mechanism(CKM_XOR_BASE_AND_DATA, keyDerivationString(javaBytes(""))));
+    const auto* got = recordOf<CK_KEY_DERIVATION_STRING_DATA>(*empty.get());
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(got->ulLen, 0u);
+    EXPECT_EQ(failureOf(mechanism(CKM_XOR_BASE_AND_DATA, keyDerivationString(nullptr))),
+              "Mechanism2CKMechanism - jData  is NULL");
+}
+
+TEST_F(MechanismTest, ExtractRecordIsTheBitIndex) {
+    MechanismRecord record(env, mechanism(CKM_EXTRACT_KEY_FROM_KEY, extract(3)));
+    EXPECT_EQ(parameterBytes(*record.get()), bytesOfRecord(CK_EXTRACT_PARAMS{3}));
+    MechanismRecord negative(env, mechanism(CKM_EXTRACT_KEY_FROM_KEY, extract(-8)));
+    EXPECT_EQ(parameterBytes(*negative.get()), bytesOfRecord(CK_EXTRACT_PARAMS{~CK_ULONG(0) - 7}));
+}
+
+TEST_F(MechanismTest, Ssl3MasterKeyRecordHoldsTheVersionAndBothRandoms) {
+    const std::string client = counting(32, 0x10);
+    const std::string server = counting(28, 0x80);
+    const std::vector<std::pair<jobject, std::string>> versions = {
+        {version(3, 0), std::string("\x03\x00", 2)},
+        // Each number keeps its low byte.
+        {version(0x103, 0x2FF), std::string("\x03\xFF", 2)}};
+    for (const auto& [jVersion, versionBytes] : versions) {
+        MechanismRecord record(
+            env, mechanism(CKM_SSL3_MASTER_KEY_DERIVE,
+                           masterKey(jVersion, randomData(javaBytes(client), javaBytes(server)))));
+        const auto* got = recordOf<CK_SSL3_MASTER_KEY_DERIVE_PARAMS>(*record.get());
+        ASSERT_NE(got, nullptr);
+        auto expected = zeroed<CK_SSL3_MASTER_KEY_DERIVE_PARAMS>();
+        expected.RandomInfo.pClientRandom = got->RandomInfo.pClientRandom;
+        expected.RandomInfo.ulClientRandomLen = client.size();
+        expected.RandomInfo.pServerRandom = got->RandomInfo.pServerRandom;
+        expected.RandomInfo.ulServerRandomLen = server.size();
+        expected.pVersion = got->pVersion;
+        EXPECT_EQ(parameterBytes(*record.get()), bytesOfRecord(expected));
+        EXPECT_EQ(bytesAt(got->pVersion, sizeof(CK_VERSION)), versionBytes);
+        EXPECT_EQ(bytesAt(got->RandomInfo.pClientRandom, client.size()), client);
+        EXPECT_EQ(bytesAt(got->RandomInfo.pServerRandom, server.size()), server);
+    }
+}
+
+TEST_F(MechanismTest, Ssl3MasterKeyMessagesComeInOrder) {
+    jobject params = masterKey(nullptr, nullptr);
+    auto failure = [&] { return failureOf(mechanism(CKM_SSL3_MASTER_KEY_DERIVE, params)); };
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jVersion  is NULL");
+    setField(params, "m_version", "Lqorvik/Version;", version(3, 1));
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jRandomInfo  is NULL");
+    // Only the m_ pair of the random data is read by this row.
+    jobject random = randomData(javaBytes("client"), javaBytes("server"));
+    setField(random, "m_clientRandom", "[B", nullptr);
+    setField(random, "m_serverRandom", "[B", nullptr);
+    setField(params, "m_randomInfo", "Lqorvik/params/SSL3RANDOMDATA;", random);
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jClientRandom  is NULL");
+    setField(random, "m_clientRandom", "[B", javaBytes("c"));
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jServerRandom  is NULL");
+    setField(random, "m_serverRandom", "[B", javaBytes("s"));
+    EXPECT_EQ(failure(), kConverted);
+}
+
+TEST_F(MechanismTest, Ssl3KeyAndMacRecordByteForByte) {
+    const std::string client = counting(32, 0x20);
+    const std::string server = counting(32, 0xA0);
+    for (bool isExport : {true, false}) {
+        jobject out = keyMatOut(javaBytes(kIv8), nullptr);
+        setIntField(out, "hClientMacSecret", 1);
+        setIntField(out, "hServerMacSecret", 2);
+        setIntField(out, "hClientKey", 3);
+        setIntField(out, "hServerKey", -4);
+        MechanismRecord record(
+            env, mechanism(CKM_SSL3_KEY_AND_MAC_DERIVE,
+                           keyMat(160, 128, 64, isExport,
+                                  randomData(javaBytes(client), javaBytes(server)), out)));
+        const auto* got = recordOf<CK_SSL3_KEY_MAT_PARAMS>(*record.get());
+        ASSERT_NE(got, nullptr);
+        auto expected = zeroed<CK_SSL3_KEY_MAT_PARAMS>();
+        expected.ulMacSizeInBits = 160;
+        expected.ulKeySizeInBits = 128;
+        expected.ulIVSizeInBits = 64;
+        expected.bIsExport = isExport ? CK_TRUE : CK_FALSE;
+        expected.RandomInfo.pClientRandom = got->RandomInfo.pClientRandom;
+        expected.RandomInfo.ulClientRandomLen = client.size();
+        expected.RandomInfo.pServerRandom = got->RandomInfo.pServerRandom;
+        expected.RandomInfo.ulServerRandomLen = server.size();
+        expected.pReturnedKeyMaterial = got->pReturnedKeyMaterial;
+        EXPECT_EQ(parameterBytes(*record.get()), bytesOfRecord(expected));
+        EXPECT_EQ(bytesAt(got->RandomInfo.pClientRandom, client.size()), client);
+        EXPECT_EQ(bytesAt(got->RandomInfo.pServerRandom, server.size()), server);
+
+        const CK_SSL3_KEY_MAT_OUT* material = got->pReturnedKeyMaterial;
+        ASSERT_NE(material, nullptr);
+        auto expectedMaterial = zeroed<CK_SSL3_KEY_MAT_OUT>();
+        expectedMaterial.hClientMacSecret = 1;
+        expectedMaterial.hServerMacSecret = 2;
+        expectedMaterial.hClientKey = 3;
+        expectedMaterial.hServerKey = ~CK_ULONG(0) - 3;
+        expectedMaterial.pIVClient = material->pIVClient;
+        expectedMaterial.pIVServer = nullptr;  // a null IV array
+        EXPECT_EQ(bytesOfRecord(*material), bytesOfRecord(expectedMaterial));
+        EXPECT_EQ(bytesAt(material->pIVClient, 8), kIv8);
+    }
+}
+
+TEST_F(MechanismTest, Ssl3KeyAndMacMessagesComeInOrder) {
+    jobject params = newObject("qorvik/params/SSL3KEYMATParams");
+    auto failure = [&] { return failureOf(mechanism(CKM_SSL3_KEY_AND_MAC_DERIVE, params)); };
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jRandomInfo  is NULL");
+    // Only the plain pair of the random data is read by this row.
+    jobject random = randomData(javaBytes("client"), javaBytes("server"));
+    setField(random, "clientRandom", "[B", nullptr);
+    setField(random, "serverRandom", "[B", nullptr);
+    setField(params, "randomInfo", "Lqorvik/params/SSL3RANDOMDATA;", random);
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jIsExport  is NULL");
+    setField(params, "isExport", "Ljava/lang/Boolean;", javaBoolean(false));
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jReturnedKeyMaterial  is NULL");
+    setField(params, "returnedKeyMaterial", "Lqorvik/params/SSL3KEYMATOUT;",
+             newObject("qorvik/params/SSL3KEYMATOUT"));
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jClientRandom  is NULL");
+    setField(random, "clientRandom", "[B", javaBytes("c"));
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jServerRandom  is NULL");
+    setField(random, "serverRandom", "[B", javaBytes("s"));
+    EXPECT_EQ(failure(), kConverted);
+}
+
+TEST_F(MechanismTest, Ssl3KeyAndMacIvBuffersFitTheIvSizeAndAreZeroFilled) {
+    const std::string longIv = counting(20, 0x41);
+    struct Case {
+        jint ivSizeInBits;
+        std::size_t bufferSize;
+    };
+    for (const Case& c : {Case{0, 8}, Case{64, 8}, Case{128, 16}, Case{-64, 8}}) {
+        for (const std::string& iv : {longIv.substr(0, 3), longIv.substr(0, 8), longIv}) {
+            MechanismRecord record(env, mechanism(CKM_SSL3_KEY_AND_MAC_DERIVE,
+                                                  keyMat(128, 128, c.ivSizeInBits, false,
+                                                         randomData(javaBytes("c"), javaBytes("s")),
+                                                         keyMatOut(javaBytes(iv), javaBytes(iv)))));
+            const auto* got = recordOf<CK_SSL3_KEY_MAT_PARAMS>(*record.get());
+            ASSERT_NE(got, nullptr);
+            ASSERT_NE(got->pReturnedKeyMaterial, nullptr);
+            CK_SSL3_KEY_MAT_OUT& material = *got->pReturnedKeyMaterial;
+            std::string expected = iv.substr(0, c.bufferSize);
+            expected.resize(c.bufferSize, '\0');
+            // The whole buffer is read and written as the module would: the
+            // sanitizer build reports a buffer shorter than the IV size.
+            EXPECT_EQ(bytesAt(material.pIVClient, c.bufferSize), expected)
+                << c.ivSizeInBits << " bits, array of " << iv.size();
+            EXPECT_EQ(bytesAt(material.pIVServer, c.bufferSize), expected);
+            std::memset(material.pIVClient, 0xEE, c.bufferSize);
+            std::memset(material.pIVServer, 0xEE, c.bufferSize);
+        }
+    }
+}
+
+TEST_F(MechanismTest, PbeRecordNarrowsEachCharacterToItsByte) {
+    const std::u16string password = u"p\u00e9ss\u00ff";
+    const std::u16string salt(u"s\u0080lt\0!", 6);
+    for (CK_MECHANISM_TYPE type : kPbeTypes) {
+        MechanismRecord record(
+            env, mechanism(type, pbe(javaChars(u"ABCDEFGHIJ"), javaChars(password), javaChars(salt),
+                                     2048)));
+        const auto* got = recordOf<CK_PBE_PARAMS>(*record.get());
+        ASSERT_NE(got, nullptr);
+        auto expected = zeroed<CK_PBE_PARAMS>();
+        expected.pInitVector = got->pInitVector;
+        expected.pPassword = got->pPassword;
+        expected.ulPasswordLen = password.size();
+        expected.pSalt = got->pSalt;
+        expected.ulSaltLen = salt.size();
+        expected.ulIteration = 2048;
+        EXPECT_EQ(parameterBytes(*record.get()), bytesOfRecord(expected))
+            << "type 0x" << std::hex << type;
+        EXPECT_EQ(bytesAt(got->pInitVector, 8), "ABCDEFGH");
+        EXPECT_EQ(bytesAt(got->pPassword, got->ulPasswordLen), "p\xE9ss\xFF");
+        EXPECT_EQ(bytesAt(got->pSalt, got->ulSaltLen), std::string("s\x80lt\0!", 6));
+    }
+}
+
+TEST_F(MechanismTest, PbeInitVectorIsEightBytesSeededFromTheArray) {
+    const std::vector<std::pair<jobject, std::string>> cases = {
+        {javaChars(u"xy"), std::string("xy\0\0\0\0\0\0", 8)},
+        {javaChars(u""), std::string(8, '\0')},
+        {javaChars(u"12345678"), "12345678"},
+        {nullptr, "<null>"}};
+    for (const auto& [initVector, expected] : cases) {
+        MechanismRecord record(env, mechanism(CKM_PBE_SHA1_DES3_EDE_CBC,
+                                              pbe(initVector, javaChars(u""), javaChars(u""), -1)));
+        const auto* got = recordOf<CK_PBE_PARAMS>(*record.get());
+        ASSERT_NE(got, nullptr);
+        EXPECT_EQ(bytesAt(got->pInitVector, 8), expected);
+        EXPECT_EQ(got->ulPasswordLen, 0u);
+        EXPECT_EQ(got->ulSaltLen, 0u);
+        EXPECT_EQ(got->ulIteration, ~CK_ULONG(0));
+        if (got->pInitVector != nullptr) std::memset(got->pInitVector, 0xEE, 8);
+    }
+}
+
+TEST_F(MechanismTest, PbeRefusesCharactersWithoutAByteOfTheirOwn) {
+    const std::vector<std::pair<jobject, std::string>> cases = {
+        {pbe(nullptr, javaChars(u"pass\u0100"), javaChars(u"salt"), 1),
+         "Mechanism2CKMechanism - password character out of range"},
+        {pbe(nullptr, javaChars(u"\u20ac"), javaChars(u""), 1),
+         "Mechanism2CKMechanism - password character out of range"},
+        // The password comes first, and a salt failure frees the password copy.
+        {pbe(nullptr, javaChars(u"\uffff"), javaChars(u"\u0100"), 1),
+         "Mechanism2CKMechanism - password character out of range"},
+        {pbe(javaChars(u"iv"), javaChars(u"pass"), javaChars(u"sal\u0100"), 1),
+         "Mechanism2CKMechanism - salt character out of range"},
+        {pbe(javaChars(u"abc\u0100"), javaChars(u"pass"), javaChars(u"salt"), 1),
+         "Mechanism2CKMechanism - init vector character out of range"},
+        // Characters past the eighth are not part of the init vector.
+        {pbe(javaChars(u"ABCDEFGH\u0100"), javaChars(u"\u00ff"), javaChars(u"\u0001"), 1),
+         kConverted}};
+    for (const auto& [parameter, message] : cases) {
+        EXPECT_EQ(failureOf(mechanism(CKM_PBE_MD5_DES_CBC, parameter)), message);
+    }
+}
+
+TEST_F(MechanismTest, PbeMessagesComeInOrder) {
+    jobject params = pbe(nullptr, nullptr, nullptr, 1);
+    auto failure = [&] { return failureOf(mechanism(CKM_PBE_SHA1_RC4_128, params)); };
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jPassword is NULL");
+    setField(params, "m_password", "[C", javaChars(u"pw"));
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jSalt is NULL");
+    setField(params, "m_salt", "[C", javaChars(u"salt"));
+    EXPECT_EQ(failure(), kConverted);
+}
+
+TEST_F(MechanismTest, KeyWrapSetOaepRecord) {
+    const std::string x = counting(5, 0xF0);
+    MechanismRecord record(env, mechanism(CKM_KEY_WRAP_SET_OAEP,
+                                          keyWrapSetOaep(static_cast<jbyte>(0x85), javaBytes(x))));
+    const auto* got = recordOf<CK_KEY_WRAP_SET_OAEP_PARAMS>(*record.get());
+    ASSERT_NE(got, nullptr);
+    auto expected = zeroed<CK_KEY_WRAP_SET_OAEP_PARAMS>();
+    expected.bBC = 0x85;
+    expected.pX = got->pX;
+    expected.ulXLen = x.size();
+    EXPECT_EQ(parameterBytes(*record.get()), bytesOfRecord(expected));
+    EXPECT_EQ(bytesAt(got->pX, got->ulXLen), x);
+    EXPECT_EQ(failureOf(mechanism(CKM_KEY_WRAP_SET_OAEP, keyWrapSetOaep(1, nullptr))),
+              "Mechanism2CKMechanism - jXData is NULL");
+}
+
+TEST_F(MechanismTest, SkipjackPrivateWrapCopiesPrimePWithTheLengthOfBaseG) {
+    const std::string password = "pw", publicData = counting(64, 0x01);
+    const std::string randomA = counting(20, 0x30), baseG = counting(128, 0x80);
+    const std::string subprimeQ = counting(20, 0x60);
+    for (const std::string& primeP : {counting(130, 0x10), counting(128, 0x11)}) {
+        MechanismRecord record(
+            env, mechanism(CKM_SKIPJACK_PRIVATE_WRAP,
+                           skipjackPrivateWrap(javaBytes(password), javaBytes(publicData),
+                                               javaBytes(randomA), javaBytes(primeP),
+                                               javaBytes(baseG), javaBytes(subprimeQ))));
+        const auto* got = recordOf<CK_SKIPJACK_PRIVATE_WRAP_PARAMS>(*record.get());
+        ASSERT_NE(got, nullptr);
+        auto expected = zeroed<CK_SKIPJACK_PRIVATE_WRAP_PARAMS>();
+        expected.ulPasswordLen = password.size();
+        expected.pPassword = got->pPassword;
+        expected.ulPublicDataLen = publicData.size();
+        expected.pPublicData = got->pPublicData;
+        expected.ulPAndGLen = baseG.size();
+        expected.ulQLen = subprimeQ.size();
+        expected.ulRandomLen = randomA.size();
+        expected.pRandomA = got->pRandomA;
+        expected.pPrimeP = got->pPrimeP;
+        expected.pBaseG = got->pBaseG;
+        expected.pSubprimeQ = got->pSubprimeQ;
+        EXPECT_EQ(parameterBytes(*record.get()), bytesOfRecord(expected));
+        EXPECT_EQ(bytesAt(got->pPassword, got->ulPasswordLen), password);
+        EXPECT_EQ(bytesAt(got->pPublicData, got->ulPublicDataLen), publicData);
+        EXPECT_EQ(bytesAt(got->pRandomA, got->ulRandomLen), randomA);
+        EXPECT_EQ(bytesAt(got->pPrimeP, got->ulPAndGLen), primeP.substr(0, 128));
+        EXPECT_EQ(bytesAt(got->pBaseG, got->ulPAndGLen), baseG);
+        EXPECT_EQ(bytesAt(got->pSubprimeQ, got->ulQLen), subprimeQ);
+    }
+}
+
+TEST_F(MechanismTest, SkipjackPrivateWrapRefusesAShortPrimeP) {
+    const std::vector<std::pair<std::string, std::string>> primeAndBase = {
+        {counting(127, 0), counting(128, 0)}, {"", "g"}};
+    for (const auto& [primeP, baseG] : primeAndBase) {
+        EXPECT_EQ(failureOf(mechanism(
+                      CKM_SKIPJACK_PRIVATE_WRAP,
+                      skipjackPrivateWrap(javaBytes("pw"), javaBytes("pub"), javaBytes("ra"),
+                                          javaBytes(primeP), javaBytes(baseG), javaBytes("q")))),
+                  "Mechanism2CKMechanism - m_primeP is too short")
+            << primeP.size() << " bytes of P for " << baseG.size() << " of G";
+    }
+    MechanismRecord empty(
+        env, mechanism(CKM_SKIPJACK_PRIVATE_WRAP,
+                       skipjackPrivateWrap(javaBytes("pw"), javaBytes("pub"), javaBytes("ra"),
+                                           javaBytes(""), javaBytes(""), javaBytes("q"))));
+    const auto* got = recordOf<CK_SKIPJACK_PRIVATE_WRAP_PARAMS>(*empty.get());
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(got->ulPAndGLen, 0u);
+}
+
+TEST_F(MechanismTest, SkipjackPrivateWrapMessagesComeInOrder) {
+    // The constructor's order: password, public data, random A, P, G, Q.
+    std::vector<jobject> arrays(6, nullptr);
+    const std::vector<NullStep> steps = {{0, "Mechanism2CKMechanism - jPassword is NULL"},
+                                         {1, "Mechanism2CKMechanism - jPublicData is NULL"},
+                                         {2, "Mechanism2CKMechanism - jRandomA is NULL"},
+                                         {3, "Mechanism2CKMechanism - jPrimeP is NULL"},
+                                         {5, "Mechanism2CKMechanism - jSubPrimeQ is NULL"},
+                                         {4, "Mechanism2CKMechanism - jBaseG is NULL"}};
+    auto failure = [&] {
+        return failureOf(mechanism(
+            CKM_SKIPJACK_PRIVATE_WRAP,
+            skipjackPrivateWrap(arrays[0], arrays[1], arrays[2], arrays[3], arrays[4], arrays[5])));
+    };
+    for (const NullStep& step : steps) {
+        EXPECT_EQ(failure(), step.message);
+        arrays[step.array] = javaBytes("x");
+    }
+    EXPECT_EQ(failure(), kConverted);
+}
+
+TEST_F(MechanismTest, SkipjackRelayxRecordCopiesEveryArray) {
+    std::vector<std::string> values;
+    std::vector<jobject> arrays;
+    for (std::size_t i = 0; i < 7; ++i) {
+        values.push_back(counting(3 + 5 * i, static_cast<unsigned char>(0x20 * i)));
+        arrays.push_back(javaBytes(values.back()));
+    }
+    MechanismRecord record(env, mechanism(CKM_SKIPJACK_RELAYX, skipjackRelayx(arrays)));
+    const auto* got = recordOf<CK_SKIPJACK_RELAYX_PARAMS>(*record.get());
+    ASSERT_NE(got, nullptr);
+    auto expected = zeroed<CK_SKIPJACK_RELAYX_PARAMS>();
+    expected.ulOldWrappedXLen = values[0].size();
+    expected.pOldWrappedX = got->pOldWrappedX;
+    expected.ulOldPasswordLen = values[1].size();
+    expected.pOldPassword = got->pOldPassword;
+    expected.ulOldPublicDataLen = values[2].size();
+    expected.pOldPublicData = got->pOldPublicData;
+    expected.ulOldRandomLen = values[3].size();
+    expected.pOldRandomA = got->pOldRandomA;
+    expected.ulNewPasswordLen = values[4].size();
+    expected.pNewPassword = got->pNewPassword;
+    expected.ulNewPublicDataLen = values[5].size();
+    expected.pNewPublicData = got->pNewPublicData;
+    expected.ulNewRandomLen = values[6].size();
+    expected.pNewRandomA = got->pNewRandomA;
+    EXPECT_EQ(parameterBytes(*record.get()), bytesOfRecord(expected));
+    EXPECT_EQ(bytesAt(got->pOldWrappedX, got->ulOldWrappedXLen), values[0]);
+    EXPECT_EQ(bytesAt(got->pOldPassword, got->ulOldPasswordLen), values[1]);
+    EXPECT_EQ(bytesAt(got->pOldPublicData, got->ulOldPublicDataLen), values[2]);
+    EXPECT_EQ(bytesAt(got->pOldRandomA, got->ulOldRandomLen), values[3]);
+    EXPECT_EQ(bytesAt(got->pNewPassword, got->ulNewPasswordLen), values[4]);
+    EXPECT_EQ(bytesAt(got->pNewPublicData, got->ulNewPublicDataLen), values[5]);
+    EXPECT_EQ(bytesAt(got->pNewRandomA, got->ulNewRandomLen), values[6]);
+}
+
+TEST_F(MechanismTest, SkipjackRelayxMessagesComeInOrder) {
+    // The constructor's order: old wrapped X, old password, old public data,
+    // old random A, then the new password, public data and random A.
+    std::vector<jobject> arrays(7, nullptr);
+    const std::vector<NullStep> steps = {{1, "Mechanism2CKMechanism - jOldPassword  is NULL"},
+                                         {2, "Mechanism2CKMechanism - jOldPublicData is NULL"},
+                                         {3, "Mechanism2CKMechanism - jOldRandomA is NULL"},
+                                         {0, "Mechanism2CKMechanism - jOldWrappedX is NULL"},
+                                         {4, "Mechanism2CKMechanism - jNewPassword is NULL"},
+                                         {5, "Mechanism2CKMechanism - jNewPublicData is NULL"},
+                                         {6, "Mechanism2CKMechanism - jNewRandomA is NULL"}};
+    for (const NullStep& step : steps) {
+        EXPECT_EQ(failureOf(mechanism(CKM_SKIPJACK_RELAYX, skipjackRelayx(arrays))), step.message);
+        arrays[step.array] = javaBytes("");
+    }
+    EXPECT_EQ(failureOf(mechanism(CKM_SKIPJACK_RELAYX, skipjackRelayx(arrays))), kConverted);
+}
+
+TEST_F(MechanismTest, KeaRecordTakesRandomBWithTheLengthOfRandomA) {
+    const std::string randomA = counting(16, 0x11), randomB = counting(24, 0x51);
+    const std::string publicData = counting(40, 0x91);
+    for (bool isSender : {true, false}) {
+        MechanismRecord record(
+            env, mechanism(CKM_KEA_KEY_DERIVE, kea(isSender, javaBytes(randomA), javaBytes(randomB),
+                                                   javaBytes(publicData))));
+        const auto* got = recordOf<CK_KEA_DERIVE_PARAMS>(*record.get());
+        ASSERT_NE(got, nullptr);
+        auto expected = zeroed<CK_KEA_DERIVE_PARAMS>();
+        expected.isSender = isSender ? CK_TRUE : CK_FALSE;
+        expected.ulRandomLen = randomA.size();
+        expected.pRandomA = got->pRandomA;
+        expected.pRandomB = got->pRandomB;
+        expected.ulPublicDataLen = publicData.size();
+        expected.pPublicData = got->pPublicData;
+        EXPECT_EQ(parameterBytes(*record.get()), bytesOfRecord(expected));
+        EXPECT_EQ(bytesAt(got->pRandomA, got->ulRandomLen), randomA);
+        EXPECT_EQ(bytesAt(got->pRandomB, got->ulRandomLen), randomB.substr(0, randomA.size()));
+        EXPECT_EQ(bytesAt(got->pPublicData, got->ulPublicDataLen), publicData);
+    }
+}
+
+TEST_F(MechanismTest, KeaRefusesAShortRandomB) {
+    EXPECT_EQ(
+        failureOf(mechanism(CKM_KEA_KEY_DERIVE, kea(true, javaBytes(counting(16, 0)),
+                                                    javaBytes(counting(15, 0)), javaBytes("pub")))),
+        "Mechanism2CKMechanism - randomB is too short");
+}
+
+TEST_F(MechanismTest, KeaMessagesComeInOrder) {
+    jobject params = newObject("qorvik/params/KeaDeriveParams");
+    auto failure = [&] { return failureOf(mechanism(CKM_KEA_KEY_DERIVE, params)); };
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jIsSender is NULL");
+    setField(params, "isSender", "Ljava/lang/Boolean;", javaBoolean(true));
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jRandomA  is NULL");
+    setField(params, "randomA", "[B", javaBytes("a"));
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jRandomB is NULL");
+    setField(params, "randomB", "[B", javaBytes("b"));
+    EXPECT_EQ(failure(), "Mechanism2CKMechanism - jPublicData is NULL");
+    setField(params, "publicData", "[B", javaBytes(""));
+    EXPECT_EQ(failure(), kConverted);
+}
+
 // ---- Owner and freeing ----------------------------------------------------------------
 
 TEST_F(MechanismTest, FailedConversionInsideTheOwnerPropagates) {
@@ -439,9 +920,9 @@ TEST_F(MechanismTest, FreeMechanismLeavesTheFieldsAsTheyWere) {
     EXPECT_EQ(m.ulParameterLen, sizeof(CK_RC5_CBC_PARAMS));
 }
 
-// Records of the derivation and wrapping types as the conversion will build
-// them: every member a block of its own, some left null. The sanitizer build
-// reports any member left behind or freed twice.
+// Records built by hand for every row of the freeing table: every member a
+// block of its own, some left null. The sanitizer build reports any member
+// left behind or freed twice.
 template <typename T>
 T* blockOf(std::size_t size = 8) {
     void* p = std::calloc(1, size);
@@ -535,6 +1016,36 @@ TEST_F(MechanismTest, FreeMechanismReleasesEveryMemberOfTheFreeingTable) {
     freeHandBuilt(CKM_SHA_1_HMAC_GENERAL, blockOf<CK_MAC_GENERAL_PARAMS>(sizeof(CK_ULONG)));
 }
 
+TEST_F(MechanismTest, FreeMechanismReleasesWhatEachDerivationRowBuilt) {
+    jobject random = randomData(javaBytes(counting(32, 1)), javaBytes(counting(32, 2)));
+    std::vector<std::pair<CK_MECHANISM_TYPE, jobject>> converted = {
+        {CKM_CONCATENATE_BASE_AND_DATA, keyDerivationString(javaBytes("data"))},
+        {CKM_XOR_BASE_AND_DATA, keyDerivationString(javaBytes(""))},
+        {CKM_EXTRACT_KEY_FROM_KEY, extract(3)},
+        {CKM_SSL3_MASTER_KEY_DERIVE, masterKey(version(3, 0), random)},
+        {CKM_SSL3_KEY_AND_MAC_DERIVE,
+         keyMat(128, 128, 128, true, random, keyMatOut(javaBytes(kIv16), javaBytes(kIv8)))},
+        {CKM_SSL3_KEY_AND_MAC_DERIVE,
+         keyMat(128, 128, 0, false, random, keyMatOut(nullptr, nullptr))},
+        {CKM_KEY_WRAP_SET_OAEP, keyWrapSetOaep(2, javaBytes("x"))},
+        {CKM_SKIPJACK_PRIVATE_WRAP,
+         skipjackPrivateWrap(javaBytes("pw"), javaBytes("pub"), javaBytes("ra"),
+                             javaBytes(counting(130, 0)), javaBytes(counting(128, 0)),
+                             javaBytes("q"))},
+        {CKM_SKIPJACK_RELAYX, skipjackRelayx(std::vector<jobject>(7, javaBytes("r")))},
+        {CKM_KEA_KEY_DERIVE, kea(false, javaBytes("ra"), javaBytes("rbb"), javaBytes("pub"))}};
+    for (CK_MECHANISM_TYPE type : kPbeTypes) {
+        converted.push_back({type, pbe(type % 2 ? javaChars(u"iv") : nullptr, javaChars(u"pw"),
+                                       javaChars(u"s"), 1)});
+    }
+    for (const auto& [type, parameter] : converted) {
+        CK_MECHANISM m{0, nullptr, 0};
+        Mechanism2CKMechanism(env, mechanism(type, parameter), &m);
+        ASSERT_NE(m.pParameter, nullptr) << "type 0x" << std::hex << type;
+        EXPECT_EQ(FreeMechanism(&m), 0);
+    }
+}
+
 // ---- What the module receives ------------------------------------------------------
 
 class MechanismThroughModuleTest : public MechanismTest {
@@ -555,6 +1066,21 @@ class MechanismThroughModuleTest : public MechanismTest {
     }
     // The mechanism buffer of the last C_EncryptInit: type, length, record.
     std::string receivedMechanism() { return plainMock().lastBuffer("C_EncryptInit", 0); }
+    // J_DeriveKey from the fixture's key in a session of its own; the
+    // mechanism buffer the module received is left in `received`.
+    jlong deriveKey(jobject jMechanism, std::string& received) {
+        jobject jSession =
+            Java_qorvik_nat_NativeSlot_J_1OpenSession__I(env, newSlot(1), CKF_SERIAL_SESSION);
+        EXPECT_NE(jSession, nullptr);
+        plainMock().p11mock_log_clear();
+        const jlong handle = Java_qorvik_nat_NativeSession_J_1DeriveKey(
+            env, jSession, jMechanism, static_cast<jlong>(key),
+            attributeArray({{CKA_LABEL, str("derived")}}));
+        if (plainMock().p11mock_log_count("C_DeriveKey") > 0) {
+            received = plainMock().lastBuffer("C_DeriveKey", 0);
+        }
+        return handle;
+    }
 
     CK_OBJECT_HANDLE key = 0;
 };
@@ -609,6 +1135,76 @@ TEST_F(MechanismThroughModuleTest, ConversionFailureStopsBeforeTheModule) {
                   "Mechanism2CKMechanism - parameter must be instance of "
                   "'qorvik/params/RC2CBCParams'");
     EXPECT_EQ(plainMock().p11mock_log_count("C_EncryptInit"), 0u);
+}
+
+// The module receives [type][length][record bytes]; a record's pointers are
+// addresses of this run, so only the members that are not pointers compare.
+TEST_F(MechanismThroughModuleTest, DeriveKeyHandsTheModuleTheRecord) {
+    std::string received;
+    EXPECT_NE(deriveKey(mechanism(CKM_EXTRACT_KEY_FROM_KEY, extract(3)), received), 0);
+    expectNoException();
+    EXPECT_EQ(received, logged(CKM_EXTRACT_KEY_FROM_KEY, CK_EXTRACT_PARAMS{3}));
+
+    received.clear();
+    jobject out = keyMatOut(javaBytes(kIv16), nullptr);
+    setIntField(out, "hClientKey", 7);
+    EXPECT_NE(
+        deriveKey(
+            mechanism(
+                CKM_SSL3_KEY_AND_MAC_DERIVE,
+                keyMat(160, 128, 64, true,
+                       randomData(javaBytes(counting(32, 1)), javaBytes(counting(28, 2))), out)),
+            received),
+        0);
+    expectNoException();
+    const std::string head = bytesOfRecord(CK_ULONG(CKM_SSL3_KEY_AND_MAC_DERIVE)) +
+                             bytesOfRecord(CK_ULONG(sizeof(CK_SSL3_KEY_MAT_PARAMS)));
+    ASSERT_EQ(received.size(), head.size() + sizeof(CK_SSL3_KEY_MAT_PARAMS));
+    EXPECT_EQ(received.substr(0, head.size()), head);
+    CK_SSL3_KEY_MAT_PARAMS params;
+    std::memcpy(&params, received.data() + head.size(), sizeof params);
+    EXPECT_EQ(params.ulMacSizeInBits, 160u);
+    EXPECT_EQ(params.ulKeySizeInBits, 128u);
+    EXPECT_EQ(params.ulIVSizeInBits, 64u);
+    EXPECT_EQ(params.bIsExport, CK_TRUE);
+    EXPECT_EQ(params.RandomInfo.ulClientRandomLen, 32u);
+    EXPECT_EQ(params.RandomInfo.ulServerRandomLen, 28u);
+    EXPECT_NE(params.RandomInfo.pClientRandom, nullptr);
+    EXPECT_NE(params.RandomInfo.pServerRandom, nullptr);
+    EXPECT_NE(params.pReturnedKeyMaterial, nullptr);
+
+    received.clear();
+    EXPECT_NE(deriveKey(mechanism(CKM_KEA_KEY_DERIVE,
+                                  kea(true, javaBytes("0123456789"), javaBytes("abcdefghijkl"),
+                                      javaBytes("public"))),
+                        received),
+              0);
+    expectNoException();
+    ASSERT_EQ(received.size(), 2 * sizeof(CK_ULONG) + sizeof(CK_KEA_DERIVE_PARAMS));
+    CK_KEA_DERIVE_PARAMS keaParams;
+    std::memcpy(&keaParams, received.data() + 2 * sizeof(CK_ULONG), sizeof keaParams);
+    EXPECT_EQ(keaParams.isSender, CK_TRUE);
+    EXPECT_EQ(keaParams.ulRandomLen, 10u);
+    EXPECT_EQ(keaParams.ulPublicDataLen, 6u);
+}
+
+TEST_F(MechanismThroughModuleTest, DeriveKeyConversionFailureStopsBeforeTheModule) {
+    const std::vector<std::pair<jobject, std::string>> cases = {
+        {mechanism(CKM_PBE_SHA1_DES3_EDE_CBC,
+                   pbe(nullptr, javaChars(u"\u0416"), javaChars(u"salt"), 1000)),
+         "Mechanism2CKMechanism - password character out of range"},
+        {mechanism(CKM_KEA_KEY_DERIVE,
+                   kea(false, javaBytes("0123"), javaBytes("012"), javaBytes("p"))),
+         "Mechanism2CKMechanism - randomB is too short"},
+        {mechanism(CKM_SSL3_MASTER_KEY_DERIVE, extract(1)),
+         "Mechanism2CKMechanism - parameter must be instance of "
+         "'qorvik/params/SSL3MASTERKEYDERIVEParams'"}};
+    for (const auto& [jMechanism, message] : cases) {
+        std::string received = "<not called>";
+        EXPECT_EQ(deriveKey(jMechanism, received), 0);
+        expectFailure("J_DeriveKey", CKR_GENERAL_ERROR, message);
+        EXPECT_EQ(received, "<not called>");
+    }
 }
 
 }  // namespace
