@@ -135,9 +135,8 @@ void fillEntry(JNIEnv* env, ValueClasses& classes, jobject value, CK_ATTRIBUTE& 
     if (value == nullptr) return;  // null pointer, length 0
     if (env->IsInstanceOf(value, classes.integer.get())) {
         if (classes.intValue == nullptr) {
-            classes.intValue =
-                findMethod(env, classes.integer.get(), "intValue", "()I",
-                           "Attribute2CKAttribute - intValue method not found");
+            classes.intValue = findMethod(env, classes.integer.get(), "intValue", "()I",
+                                          "Attribute2CKAttribute - intValue method not found");
         }
         const CK_ULONG number =
             static_cast<CK_ULONG>(static_cast<long>(env->CallIntMethod(value, classes.intValue)));
@@ -147,9 +146,8 @@ void fillEntry(JNIEnv* env, ValueClasses& classes, jobject value, CK_ATTRIBUTE& 
         entry.ulValueLen = sizeof number;
     } else if (env->IsInstanceOf(value, classes.boolean.get())) {
         if (classes.booleanValue == nullptr) {
-            classes.booleanValue =
-                findMethod(env, classes.boolean.get(), "booleanValue", "()Z",
-                           "Attribute2CKAttribute - boolValue method not found");
+            classes.booleanValue = findMethod(env, classes.boolean.get(), "booleanValue", "()Z",
+                                              "Attribute2CKAttribute - boolValue method not found");
         }
         const CK_BBOOL flag =
             env->CallBooleanMethod(value, classes.booleanValue) ? CK_TRUE : CK_FALSE;
@@ -246,14 +244,17 @@ jobject CkAttribute2Pkcs11Attribute(JNIEnv* env, CK_ATTRIBUTE attribute) {
         case ValueGroup::kInteger: {
             if (empty) return nullptr;
             LocalRef<jclass> integerClass(
-                env, findClass(env, "java/lang/Integer",
-                               "CkAttribute2Pkcs11Attribute - Class 'java/lang/Integer' not found"));
-            jmethodID ctor = findMethod(env, integerClass.get(), "<init>", "(I)V",
-                                        "CkAttribute2Pkcs11Attribute - Integer constructor not found");
+                env,
+                findClass(env, "java/lang/Integer",
+                          "CkAttribute2Pkcs11Attribute - Class 'java/lang/Integer' not found"));
+            jmethodID ctor =
+                findMethod(env, integerClass.get(), "<init>", "(I)V",
+                           "CkAttribute2Pkcs11Attribute - Integer constructor not found");
             // A module that writes fewer bytes than a CK_ULONG is never read past.
             CK_ULONG number = 0;
-            std::memcpy(&number, attribute.pValue,
-                        attribute.ulValueLen < sizeof number ? attribute.ulValueLen : sizeof number);
+            std::memcpy(
+                &number, attribute.pValue,
+                attribute.ulValueLen < sizeof number ? attribute.ulValueLen : sizeof number);
             const jint low = static_cast<jint>(static_cast<uint32_t>(number));
             LogFunction("Integer value :%d", 0, low);
             return require(env, env->NewObject(integerClass.get(), ctor, low),
@@ -262,10 +263,12 @@ jobject CkAttribute2Pkcs11Attribute(JNIEnv* env, CK_ATTRIBUTE attribute) {
         case ValueGroup::kBoolean: {
             if (empty) return nullptr;
             LocalRef<jclass> booleanClass(
-                env, findClass(env, "java/lang/Boolean",
-                               "CkAttribute2Pkcs11Attribute - Class 'java/lang/Boolean' not found"));
-            jmethodID ctor = findMethod(env, booleanClass.get(), "<init>", "(Z)V",
-                                        "CkAttribute2Pkcs11Attribute - Boolean constructor not found");
+                env,
+                findClass(env, "java/lang/Boolean",
+                          "CkAttribute2Pkcs11Attribute - Class 'java/lang/Boolean' not found"));
+            jmethodID ctor =
+                findMethod(env, booleanClass.get(), "<init>", "(Z)V",
+                           "CkAttribute2Pkcs11Attribute - Boolean constructor not found");
             const jboolean flag = *static_cast<CK_BBOOL*>(attribute.pValue) ? JNI_TRUE : JNI_FALSE;
             LogFunction("Boolean value :%d", 0, static_cast<int>(flag));
             return require(env, env->NewObject(booleanClass.get(), ctor, flag),
@@ -321,8 +324,7 @@ void Attribute2CKAttribute_Get(JNIEnv* env, jintArray jTypes, CK_ATTRIBUTE_PTR* 
 }
 
 ReadOutcome readAttribute(JNIEnv* env, CK_FUNCTION_LIST_PTR module, CK_SESSION_HANDLE session,
-                          CK_OBJECT_HANDLE object, CK_ATTRIBUTE& entry, CK_RV& rv,
-                          jobject& value) {
+                          CK_OBJECT_HANDLE object, CK_ATTRIBUTE& entry, CK_RV& rv, jobject& value) {
     value = nullptr;
     resetAttributeLen(&entry);
     const CK_ULONG primed = entry.ulValueLen;

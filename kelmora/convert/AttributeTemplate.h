@@ -31,7 +31,7 @@ KELMORA_API void Attribute2CKAttribute_Get(JNIEnv* env, jintArray jTypes,
 
 // A write template: frees every entry's value, then the array.
 class AttributeTemplate {
-public:
+  public:
     AttributeTemplate() = default;
     // Delegating first makes the object complete, so a conversion that fails
     // half-way still has its destructor free what was built.
@@ -47,14 +47,14 @@ public:
     CK_ATTRIBUTE_PTR entries() const { return entries_; }
     CK_ULONG count() const { return count_; }
 
-private:
+  private:
     CK_ATTRIBUTE_PTR entries_ = nullptr;
     CK_ULONG count_ = 0;
 };
 
 // A read template over one shared buffer: frees the buffer once, then the array.
 class ReadTemplate {
-public:
+  public:
     ReadTemplate() = default;
     ReadTemplate(JNIEnv* env, jintArray types) : ReadTemplate() {
         if (types != nullptr) Attribute2CKAttribute_Get(env, types, &entries_, &count_);
@@ -68,21 +68,21 @@ public:
     CK_ATTRIBUTE& operator[](CK_ULONG i) const { return entries_[i]; }
     CK_ULONG count() const { return count_; }
 
-private:
+  private:
     CK_ATTRIBUTE_PTR entries_ = nullptr;
     CK_ULONG count_ = 0;
 };
 
 // One read entry with its own buffer.
 class ReadEntry {
-public:
+  public:
     ReadEntry(JNIEnv* env, jint type) { Attribute2CKAttribute_Get(env, type, &entry_); }
     ReadEntry(const ReadEntry&) = delete;
     ReadEntry& operator=(const ReadEntry&) = delete;
     ~ReadEntry() { std::free(entry_.pValue); }
     CK_ATTRIBUTE& get() { return entry_; }
 
-private:
+  private:
     CK_ATTRIBUTE entry_{};
 };
 

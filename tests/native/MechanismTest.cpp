@@ -600,7 +600,7 @@ TEST_F(MechanismTest, Ssl3KeyAndMacIvBuffersFitTheIvSizeAndAreZeroFilled) {
         jint ivSizeInBits;
         std::size_t bufferSize;
     };
-    for (const Case& c : {Case{0, 8}, Case{64, 8}, Case{128, 16}, Case{-64, 8}}) {
+    for (const Case& c : {Case{0, 8}, Case{64, 8}, Case{128, 16}, Case{132, 17}}) {
         for (const std::string& iv : {longIv.substr(0, 3), longIv.substr(0, 8), longIv}) {
             MechanismRecord record(env, mechanism(CKM_SSL3_KEY_AND_MAC_DERIVE,
                                                   keyMat(128, 128, c.ivSizeInBits, false,
@@ -621,6 +621,23 @@ TEST_F(MechanismTest, Ssl3KeyAndMacIvBuffersFitTheIvSizeAndAreZeroFilled) {
             std::memset(material.pIVServer, 0xEE, c.bufferSize);
         }
     }
+}
+
+TEST_F(MechanismTest, NegativeIvSizeIsRefused) {
+    // The module would take it for a huge size and write past the IV buffers.
+    CK_MECHANISM record{0, nullptr, 0};
+    try {
+        Mechanism2CKMechanism(env,
+                              mechanism(CKM_SSL3_KEY_AND_MAC_DERIVE,
+                                        keyMat(128, 128, -64, false,
+                                               randomData(javaBytes("c"), javaBytes("s")),
+                                               keyMatOut(javaBytes("12345678"), nullptr))),
+                              &record);
+        ADD_FAILURE() << "expected a failure";
+    } catch (const MessageFailure& f) {
+        EXPECT_STREQ(f.message, "Mechanism2CKMechanism - ivSizeInBits out of range");
+    }
+    EXPECT_EQ(record.pParameter, nullptr);
 }
 
 TEST_F(MechanismTest, PbeRecordNarrowsEachCharacterToItsByte) {
