@@ -88,5 +88,18 @@ TEST_F(BrokenSlotClassesTest, ObjectMethodsWithoutTheAttributeValueField) {
     EXPECT_EQ(plainMock().p11mock_log_count("C_FindObjectsInit"), 0u);
 }
 
+TEST_F(BrokenSlotClassesTest, MechanismWithAParameterFieldOfTheWrongType) {
+    jobject session = newObject("qorvik/nat/NativeSession");
+    jobject mechanism = newObject("qorvik/Mechanism");
+    plainMock().p11mock_log_clear();
+    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1Encrypt__JZLqorvik_Mechanism_2J_3BII(
+                  env, session, 1, JNI_TRUE, mechanism, 1, nullptr, 0, 0),
+              nullptr);
+    expectFailure("J_EncryptInit", 5, "Field parameter not found");
+    EXPECT_EQ(Java_qorvik_nat_NativeSession_J_1GenerateKey(env, session, mechanism, nullptr), 0);
+    expectFailure("J_GenerateKey", 5, "Field parameter not found");
+    EXPECT_EQ(plainMock().p11mock_log_count("C_EncryptInit"), 0u);
+}
+
 }  // namespace
 }  // namespace kt
