@@ -1226,3 +1226,32 @@ TEST_F(MechanismThroughModuleTest, DeriveKeyConversionFailureStopsBeforeTheModul
 
 }  // namespace
 }  // namespace kt
+
+namespace kt {
+namespace {
+
+TEST_F(MechanismThroughModuleTest, Ssl3KeyAndMacDeriveHandsBackOnlyTheHandleTheModuleLeft) {
+    jobject out = keyMatOut(javaBytes("12345678"), javaBytes("abcdefgh"));
+    jclass outClass = env->GetObjectClass(out);
+    jfieldID clientKey = env->GetFieldID(outClass, "hClientKey", "I");
+    env->SetIntField(out, clientKey, 77);
+    jobject params = keyMat(128, 128, 64, false, randomData(javaBytes("c"), javaBytes("s")), out);
+
+    // A module that writes no key handle into the result: 0 comes back.
+    plainMock().p11mock_fail_next("C_DeriveKey", CKR_OK);
+    std::string received;
+    EXPECT_EQ(deriveKey(mechanism(CKM_SSL3_KEY_AND_MAC_DERIVE, params), received), 0);
+    expectNoException();
+    // Nothing of the record goes back into the Java objects.
+    EXPECT_EQ(env->GetIntField(out, clientKey), 77);
+    jbyteArray ivClient = static_cast<jbyteArray>(
+        env->GetObjectField(out, env->GetFieldID(outClass, "ivClient", "[B")));
+    EXPECT_EQ(bytesOf(ivClient), "12345678");
+
+    // A module that made a key: its handle comes back.
+    EXPECT_NE(deriveKey(mechanism(CKM_SSL3_KEY_AND_MAC_DERIVE, params), received), 0);
+    expectNoException();
+}
+
+}  // namespace
+}  // namespace kt
