@@ -47,6 +47,7 @@ import static qorvik.tests.TestSetup.USER_PIN;
 import static qorvik.tests.TestSetup.assertAttribute;
 import static qorvik.tests.TestSetup.assertFails;
 import static qorvik.tests.TestSetup.assertFailsDescribed;
+import static qorvik.tests.TestSetup.pattern;
 
 import java.math.BigInteger;
 import java.util.Arrays;
@@ -456,15 +457,6 @@ abstract class ObjectCases {
                 .collect(Collectors.toList());
         assertEquals(1, matching.size(), () -> "'" + headingStart + "' in pkcs11-tool's listing " + listed);
         return matching.get(0);
-    }
-
-    /** Bytes differing from those 1 and 256 places away, so a shifted or cut copy never compares equal. */
-    private static byte[] pattern(int length) {
-        byte[] bytes = new byte[length];
-        for (int i = 0; i < length; i++) {
-            bytes[i] = (byte) (i * 7 + i / 256);
-        }
-        return bytes;
     }
 
     private static BigInteger unsigned(Attribute attribute) {

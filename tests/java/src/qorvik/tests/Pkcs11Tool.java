@@ -208,16 +208,30 @@ final class Pkcs11Tool {
 
     /** Generates an RSA-2048 key pair on the token; {@code id} is hexadecimal. */
     static void generateRsaKeyPair(String module, String token, String pin, String id, String label) {
-        run(module, "--token-label", token, "--login", "--pin", pin, "--keypairgen", "--key-type", "rsa:2048",
+        generateKeyPair(module, token, pin, "rsa:2048", id, label);
+    }
+
+    /** Generates a key pair of {@code keyType} ("rsa:2048", "EC:prime256v1") on the token. */
+    static void generateKeyPair(String module, String token, String pin, String keyType, String id,
+            String label) {
+        run(module, "--token-label", token, "--login", "--pin", pin, "--keypairgen", "--key-type", keyType,
                 "--id", id, "--label", label);
+    }
+
+    /**
+     * Writes the public key with CKA_ID {@code id} to {@code der} as {@code --read-object} exports
+     * it: a DER SubjectPublicKeyInfo, which openssl reads with {@code -keyform DER}.
+     */
+    static void exportPublicKey(String module, String token, String id, Path der) {
+        run(module, "--token-label", token, "--read-object", "--type", "pubkey", "--id", id,
+                "--output-file", der.toString());
     }
 
     /** The public key with CKA_ID {@code id}, exported by {@code --read-object} and read by openssl. */
     static RsaPublicKey rsaPublicKey(String module, String token, String id) {
         Path der = tempFile();
         try {
-            run(module, "--token-label", token, "--read-object", "--type", "pubkey", "--id", id,
-                    "--output-file", der.toString());
+            exportPublicKey(module, token, id, der);
             String out = exec(List.of("openssl", "rsa", "-pubin", "-inform", "DER", "-in", der.toString(),
                     "-noout", "-text", "-modulus"));
             return new RsaPublicKey(new BigInteger(find(OPENSSL_MODULUS, out).group(1), 16),
@@ -227,7 +241,7 @@ final class Pkcs11Tool {
         }
     }
 
-    private static Path tempFile() {
+    static Path tempFile() {
         try {
             return Files.createTempFile("kelvane-pkcs11-tool", ".bin");
         } catch (IOException e) {
@@ -235,7 +249,7 @@ final class Pkcs11Tool {
         }
     }
 
-    private static void delete(Path file) {
+    static void delete(Path file) {
         try {
             Files.deleteIfExists(file);
         } catch (IOException e) {
@@ -250,17 +264,31 @@ final class Pkcs11Tool {
     }
 
     /** Runs {@code command} and returns its output, standard error included; a non-zero exit fails. */
-    private static String exec(List<String> command) {
+    static String exec(List<String> command) {
+        Outcome outcome = execStatus(command);
+        if (outcome.status() != 0) {
+            throw new AssertionError(String.join(" ", command) + " failed:\n" + outcome.output());
+        }
+        return outcome.output();
+    }
+
+    /** How a command ended: its exit status and its output, standard error included. */
+    record Outcome(int status, String output) {
+    }
+
+    /** Runs {@code command} and returns how it ended; only a command that hangs fails. */
+    static Outcome execStatus(List<String> command) {
         ProcessBuilder pb = new ProcessBuilder(command)
                 .redirectErrorStream(true)
                 .redirectInput(ProcessBuilder.Redirect.from(new File("/dev/null")));
         try {
             Process p = pb.start();
             String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-            if (!p.waitFor(60, TimeUnit.SECONDS) || p.exitValue() != 0) {
-                throw new AssertionError(String.join(" ", command) + " failed:\n" + out);
+            if (!p.waitFor(60, TimeUnit.SECONDS)) {
+                p.destroyForcibly();
+                throw new AssertionError(String.join(" ", command) + " did not end:\n" + out);
             }
-            return out;
+            return new Outcome(p.exitValue(), out);
         } catch (IOException e) {
             throw new UncheckedIOException(e);
         } catch (InterruptedException e) {

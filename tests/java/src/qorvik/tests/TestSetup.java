@@ -20,6 +20,7 @@ import qorvik.nat.NativeSlot;
 /** What the runner hands the suites (system properties) and the checks they share. */
 final class TestSetup {
     static final int CKR_GENERAL_ERROR = 0x5;
+    static final int CKR_ARGUMENTS_BAD = 0x7;
     static final int CKR_NO_EVENT = 0x8;
     static final int CKR_ATTRIBUTE_SENSITIVE = 0x11;
     static final int CKR_ATTRIBUTE_TYPE_INVALID = 0x12;
@@ -31,6 +32,8 @@ final class TestSetup {
     static final int CKR_PIN_INCORRECT = 0xA0;
     static final int CKR_SESSION_HANDLE_INVALID = 0xB3;
     static final int CKR_SESSION_PARALLEL_NOT_SUPPORTED = 0xB4;
+    static final int CKR_SIGNATURE_INVALID = 0xC0;
+    static final int CKR_SIGNATURE_LEN_RANGE = 0xC1;
     static final int CKR_USER_ALREADY_LOGGED_IN = 0x100;
     static final int CKF_DONT_BLOCK = 1;
     static final int CKF_RW_SESSION = 0x2;
@@ -51,6 +54,8 @@ final class TestSetup {
     static final int CKO_SECRET_KEY = 4;
     static final int CKK_RSA = 0;
     static final int CKK_EC = 3;
+    static final int CKK_GENERIC_SECRET = 0x10;
+    static final int CKK_DES3 = 0x15;
     static final int CKK_AES = 0x1F;
     static final int CKC_X_509 = 0;
     static final int CKA_CLASS = 0x0;
@@ -65,6 +70,13 @@ final class TestSetup {
     static final int CKA_SUBJECT = 0x101;
     static final int CKA_ID = 0x102;
     static final int CKA_SENSITIVE = 0x103;
+    static final int CKA_ENCRYPT = 0x104;
+    static final int CKA_DECRYPT = 0x105;
+    static final int CKA_WRAP = 0x106;
+    static final int CKA_UNWRAP = 0x107;
+    static final int CKA_SIGN = 0x108;
+    static final int CKA_VERIFY = 0x10A;
+    static final int CKA_DERIVE = 0x10C;
     static final int CKA_MODULUS = 0x120;
     static final int CKA_MODULUS_BITS = 0x121;
     static final int CKA_PUBLIC_EXPONENT = 0x122;
@@ -82,6 +94,7 @@ final class TestSetup {
     /** The bridge's descriptions of the codes these suites meet. */
     static final Map<Integer, String> DESCRIPTIONS = Map.ofEntries(
             Map.entry(CKR_GENERAL_ERROR, "GENERAL ERROR"),
+            Map.entry(CKR_ARGUMENTS_BAD, "ARGUMENTS BAD"),
             Map.entry(CKR_NO_EVENT, "NO EVENT"),
             Map.entry(CKR_ATTRIBUTE_SENSITIVE, "ATTRIBUTE SENSITIVE"),
             Map.entry(CKR_ATTRIBUTE_TYPE_INVALID, "ATTRIBUTE TYPE INVALID"),
@@ -93,6 +106,8 @@ final class TestSetup {
             Map.entry(CKR_PIN_INCORRECT, "PIN INCORRECT"),
             Map.entry(CKR_SESSION_HANDLE_INVALID, "SESSION HANDLE INVALID"),
             Map.entry(CKR_SESSION_PARALLEL_NOT_SUPPORTED, "SESSION PARALLEL NOT SUPPORTED"),
+            Map.entry(CKR_SIGNATURE_INVALID, "SIGNATURE INVALID"),
+            Map.entry(CKR_SIGNATURE_LEN_RANGE, "SIGNATURE LEN RANGE"),
             Map.entry(CKR_USER_ALREADY_LOGGED_IN, "USER ALREADY LOGGED IN"));
 
     private TestSetup() {
@@ -194,6 +209,15 @@ final class TestSetup {
     /** As {@link #assertFails}, with the code's padded description as message. */
     static void assertFailsDescribed(String function, int code, Executable call) {
         assertEquals(description(code), assertFails(function, code, call).getMessage());
+    }
+
+    /** Bytes differing from those 1 and 256 places away, so a shifted or cut copy never compares equal. */
+    static byte[] pattern(int length) {
+        byte[] bytes = new byte[length];
+        for (int i = 0; i < length; i++) {
+            bytes[i] = (byte) (i * 7 + i / 256);
+        }
+        return bytes;
     }
 
     /**
