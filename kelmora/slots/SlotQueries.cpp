@@ -5,6 +5,38 @@
 #include "../jni_methods.h"
 #include "SlotSupport.h"
 
+namespace {
+
+// What the slot and token queries look up, in their order: the slot class,
+// the info class, the Version class, the slot field, the two constructors.
+struct InfoLookups {
+    InfoLookups(JNIEnv* env, jobject self, const char* infoPath, const char* infoMissing,
+                const char* infoSignature, const char* ctorMissing)
+        : env(env),
+          slotClass(env, findClass(env, "qorvik/nat/NativeSlot",
+                                   "Class 'qorvik/nat/NativeSlot' not found")),
+          infoClass(env, findClass(env, infoPath, infoMissing)),
+          versionClass(env, findClass(env, "qorvik/Version", "Class 'qorvik/Version' not found")),
+          slot(readSlotId(env, self, slotClass.get(), "m_slotID field not found")),
+          infoCtor(findMethod(env, infoClass.get(), "<init>", infoSignature, ctorMissing)),
+          versionCtor(findMethod(env, versionClass.get(), "<init>", "(II)V",
+                                 "Version constructor not found")) {}
+
+    jobject version(const CK_VERSION& v) const {
+        return newVersion(env, versionClass.get(), versionCtor, v);
+    }
+
+    JNIEnv* env;
+    LocalRef<jclass> slotClass;
+    LocalRef<jclass> infoClass;
+    LocalRef<jclass> versionClass;
+    CK_SLOT_ID slot;
+    jmethodID infoCtor;
+    jmethodID versionCtor;
+};
+
+}  // namespace
+
 extern "C" {
 
 JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetSlotInfo(JNIEnv* env, jobject self) {
@@ -12,19 +44,11 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetSlotInfo(JNIEnv* env,
     CK_RV rv = CKR_OK;
     jobject result = guarded(env, "J_GetSlotInfo", jobject{nullptr}, [&]() -> jobject {
         CK_FUNCTION_LIST_PTR module = requireModule();
-        LocalRef<jclass> slotClass(env, findClass(env, "qorvik/nat/NativeSlot",
-                                                  "Class 'qorvik/nat/NativeSlot' not found"));
-        LocalRef<jclass> infoClass(
-            env, findClass(env, "qorvik/SlotInfo", "Class 'qorvik/SlotInfo' not found"));
-        LocalRef<jclass> versionClass(
-            env, findClass(env, "qorvik/Version", "Class 'qorvik/Version' not found"));
-        const CK_SLOT_ID slot = readSlotId(env, self, slotClass.get(), "m_slotID field not found");
-        jmethodID infoCtor = findMethod(
-            env, infoClass.get(), "<init>",
-            "(Ljava/lang/String;Ljava/lang/String;ILqorvik/Version;Lqorvik/Version;)V",
-            "SlotInfo constructor not found");
-        jmethodID versionCtor = findMethod(env, versionClass.get(), "<init>", "(II)V",
-                                           "Version constructor not found");
+        const InfoLookups java(env, self, "qorvik/SlotInfo", "Class 'qorvik/SlotInfo' not found",
+                               "(Ljava/lang/String;Ljava/lang/String;ILqorvik/Version;Lqorvik/"
+                               "Version;)V",
+                               "SlotInfo constructor not found");
+        const CK_SLOT_ID slot = java.slot;
 
         CK_SLOT_INFO info{};
         rv = module->C_GetSlotInfo(slot, &info);
@@ -34,15 +58,13 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetSlotInfo(JNIEnv* env,
             env, fixedText(env, info.slotDescription, "jslotDescription object is NULL"));
         LocalRef<jstring> manufacturer(
             env, fixedText(env, info.manufacturerID, "jmanufacturerID object is NULL"));
-        LocalRef<jobject> hardware(
-            env, require(env, newVersion(env, versionClass.get(), versionCtor, info.hardwareVersion),
-                         "HardwareVersion object is NULL"));
-        LocalRef<jobject> firmware(
-            env, require(env, newVersion(env, versionClass.get(), versionCtor, info.firmwareVersion),
-                         "FirmwareVersion object is NULL"));
+        LocalRef<jobject> hardware(env, require(env, java.version(info.hardwareVersion),
+                                                "HardwareVersion object is NULL"));
+        LocalRef<jobject> firmware(env, require(env, java.version(info.firmwareVersion),
+                                                "FirmwareVersion object is NULL"));
         const jint flags = narrowToInt(env, info.flags);
         return require(env,
-                       env->NewObject(infoClass.get(), infoCtor, description.get(),
+                       env->NewObject(java.infoClass.get(), java.infoCtor, description.get(),
                                       manufacturer.get(), flags, hardware.get(), firmware.get()),
                        "SlotInfo object is NULL");
     });
@@ -55,20 +77,12 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetTokenInfo(JNIEnv* env
     CK_RV rv = CKR_OK;
     jobject result = guarded(env, "J_GetTokenInfo", jobject{nullptr}, [&]() -> jobject {
         CK_FUNCTION_LIST_PTR module = requireModule();
-        LocalRef<jclass> slotClass(env, findClass(env, "qorvik/nat/NativeSlot",
-                                                  "Class 'qorvik/nat/NativeSlot' not found"));
-        LocalRef<jclass> infoClass(
-            env, findClass(env, "qorvik/TokenInfo", "Class 'qorvik/TokenInfo' not found"));
-        LocalRef<jclass> versionClass(
-            env, findClass(env, "qorvik/Version", "Class 'qorvik/Version' not found"));
-        const CK_SLOT_ID slot = readSlotId(env, self, slotClass.get(), "m_slotID field not found");
-        jmethodID infoCtor = findMethod(env, infoClass.get(), "<init>",
-                                        "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/"
-                                        "String;Ljava/lang/String;IIIIIIIIIILqorvik/"
-                                        "Version;Lqorvik/Version;Ljava/lang/String;)V",
-                                        "TokenInfo constructor not found");
-        jmethodID versionCtor = findMethod(env, versionClass.get(), "<init>", "(II)V",
-                                           "Version constructor not found");
+        const InfoLookups java(env, self, "qorvik/TokenInfo", "Class 'qorvik/TokenInfo' not found",
+                               "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;Ljava/lang/"
+                               "String;IIIIIIIIIILqorvik/Version;Lqorvik/Version;Ljava/lang/"
+                               "String;)V",
+                               "TokenInfo constructor not found");
+        const CK_SLOT_ID slot = java.slot;
 
         CK_TOKEN_INFO info{};
         rv = module->C_GetTokenInfo(slot, &info);
@@ -92,22 +106,20 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetTokenInfo(JNIEnv* env
         LocalRef<jstring> manufacturer(
             env, fixedText(env, info.manufacturerID, "jmanufacturerID object is NULL"));
         LocalRef<jstring> model(env, fixedText(env, info.model, "jmodel object is NULL"));
-        LocalRef<jstring> serial(
-            env, fixedText(env, info.serialNumber, "jserialnumber object is NULL"));
+        LocalRef<jstring> serial(env,
+                                 fixedText(env, info.serialNumber, "jserialnumber object is NULL"));
         LocalRef<jstring> utcTime(env, fixedText(env, info.utcTime, "jutctime object is NULL"));
-        LocalRef<jobject> hardware(
-            env, require(env, newVersion(env, versionClass.get(), versionCtor, info.hardwareVersion),
-                         "HardwareVersion object is NULL"));
-        LocalRef<jobject> firmware(
-            env, require(env, newVersion(env, versionClass.get(), versionCtor, info.firmwareVersion),
-                         "FirmwareVersion object is NULL"));
-        return require(env,
-                       env->NewObject(infoClass.get(), infoCtor, label.get(), manufacturer.get(),
-                                      model.get(), serial.get(), flags, maxSessions,
-                                      maxRwSessions, rwSessions, maxPin, minPin, totalPublic,
-                                      freePublic, totalPrivate, freePrivate, hardware.get(),
-                                      firmware.get(), utcTime.get()),
-                       "Pkcs11TokenInfo object is NULL");
+        LocalRef<jobject> hardware(env, require(env, java.version(info.hardwareVersion),
+                                                "HardwareVersion object is NULL"));
+        LocalRef<jobject> firmware(env, require(env, java.version(info.firmwareVersion),
+                                                "FirmwareVersion object is NULL"));
+        return require(
+            env,
+            env->NewObject(java.infoClass.get(), java.infoCtor, label.get(), manufacturer.get(),
+                           model.get(), serial.get(), flags, maxSessions, maxRwSessions, rwSessions,
+                           maxPin, minPin, totalPublic, freePublic, totalPrivate, freePrivate,
+                           hardware.get(), firmware.get(), utcTime.get()),
+            "Pkcs11TokenInfo object is NULL");
     });
     LogFunction("J_1GetTokenInfo : ...finished.", rv);
     return result;
@@ -136,8 +148,8 @@ JNIEXPORT jintArray JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismList(JNIEn
         const jint length = narrowToInt(env, count);
         std::vector<jint> values(static_cast<std::size_t>(length));
         for (jint i = 0; i < length; ++i) values[i] = lowJint(types[i]);
-        LocalRef<jintArray> array(
-            env, require(env, env->NewIntArray(length), "jMechanismList is NULL"));
+        LocalRef<jintArray> array(env,
+                                  require(env, env->NewIntArray(length), "jMechanismList is NULL"));
         env->SetIntArrayRegion(array.get(), 0, length, values.data());
         return array.release();
     });
@@ -145,16 +157,16 @@ JNIEXPORT jintArray JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismList(JNIEn
     return result;
 }
 
-JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismInfo(JNIEnv* env,
-                                                                         jobject self, jint type) {
+JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismInfo(JNIEnv* env, jobject self,
+                                                                         jint type) {
     LogFunction("J_1GetMechanismInfo : entering...", 0);
     CK_RV rv = CKR_OK;
     jobject result = guarded(env, "J_GetMechanismInfo", jobject{nullptr}, [&]() -> jobject {
         CK_FUNCTION_LIST_PTR module = requireModule();
         LocalRef<jclass> slotClass(env, findClass(env, "qorvik/nat/NativeSlot",
                                                   "Class 'qorvik/nat/NativeSlot' not found"));
-        LocalRef<jclass> infoClass(env, findClass(env, "qorvik/MechanismInfo",
-                                                  "Class 'qorvik/MechanismInfo' not found"));
+        LocalRef<jclass> infoClass(
+            env, findClass(env, "qorvik/MechanismInfo", "Class 'qorvik/MechanismInfo' not found"));
         const CK_SLOT_ID slot = readSlotId(env, self, slotClass.get(), "Field m_slotID not found");
         jmethodID infoCtor = findMethod(env, infoClass.get(), "<init>", "(III)V",
                                         "Pkcs11MechanismInfo constructor not found");
@@ -168,7 +180,8 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismInfo(JNIEnv*
         const jint maxKeySize = narrowToInt(env, info.ulMaxKeySize);
         const jint minKeySize = narrowToInt(env, info.ulMinKeySize);
         const jint flags = narrowToInt(env, info.flags);
-        return require(env, env->NewObject(infoClass.get(), infoCtor, minKeySize, maxKeySize, flags),
+        return require(env,
+                       env->NewObject(infoClass.get(), infoCtor, minKeySize, maxKeySize, flags),
                        "Pkcs11MechanismInfo object is NULL");
     });
     LogFunction("J_1GetMechanismInfo : ...finished.", rv);
