@@ -18,7 +18,8 @@ jint dualUpdate(JNIEnv* env, jobject self, const char* name, const char* inputMe
         InputWindow in(env, jIn, inOff, inLen, inputMessage);
         OutputWindow out(env, jOut, outOff);
         const CK_SESSION_HANDLE session = Session2CKSession(env, self);
-        const CK_RV rv = (module->*update)(session, in.data(), in.length(), out.data(), out.length());
+        const CK_RV rv =
+            (module->*update)(session, in.data(), in.length(), out.data(), out.length());
         if (rv != CKR_OK) fail(rv);
         return out.result(env);
     });
@@ -135,9 +136,9 @@ JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1GenerateRandom(
         checkWindow(env, jRandom, randOff, randLen);
         ByteArrayElements random(env, jRandom, 0);
         if (random.get() == nullptr) fail("Random is NULL");
-        const CK_RV rv = module->C_GenerateRandom(
-            session, reinterpret_cast<CK_BYTE_PTR>(random.get()) + randOff,
-            static_cast<CK_ULONG>(randLen));
+        const CK_RV rv =
+            module->C_GenerateRandom(session, reinterpret_cast<CK_BYTE_PTR>(random.get()) + randOff,
+                                     static_cast<CK_ULONG>(randLen));
         if (rv != CKR_OK) fail(rv);
     });
 }

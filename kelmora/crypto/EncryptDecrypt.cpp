@@ -7,7 +7,9 @@ namespace {
 // Room for padding: a padded block cipher adds at most one block.
 constexpr CK_ULONG kPaddingRoom = 512;
 
-CK_SESSION_HANDLE sessionOf(jlong jSession) { return static_cast<CK_SESSION_HANDLE>(jSession); }
+CK_SESSION_HANDLE sessionOf(jlong jSession) {
+    return static_cast<CK_SESSION_HANDLE>(jSession);
+}
 
 }  // namespace
 
@@ -30,38 +32,38 @@ JNIEXPORT jbyteArray JNICALL
 Java_qorvik_nat_NativeSession_J_1EncryptUpdate__JZLqorvik_Mechanism_2J_3BII(
     JNIEnv* env, jobject, jlong jSession, jboolean bInit, jobject jMechanism, jlong jKey,
     jbyteArray jData, jint dataOff, jint dataLen) {
-    return dataReturning(
-        env, "J_EncryptUpdate", startWhen(bInit, J_EncryptInit, env, jSession, jMechanism, jKey),
-        jData, dataOff, dataLen, "Data is NULL", kPaddingRoom, "jEnc is NULL",
-        [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
-            return functionList->C_EncryptUpdate(sessionOf(jSession), in.data(), in.length(), out,
-                                                 outLen);
-        });
+    return dataReturning(env, "J_EncryptUpdate",
+                         startWhen(bInit, J_EncryptInit, env, jSession, jMechanism, jKey), jData,
+                         dataOff, dataLen, "Data is NULL", kPaddingRoom, "jEnc is NULL",
+                         [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
+                             return functionList->C_EncryptUpdate(sessionOf(jSession), in.data(),
+                                                                  in.length(), out, outLen);
+                         });
 }
 
 JNIEXPORT jint JNICALL
 Java_qorvik_nat_NativeSession_J_1EncryptUpdate__JZLqorvik_Mechanism_2J_3BII_3BI(
     JNIEnv* env, jobject, jlong jSession, jboolean bInit, jobject jMechanism, jlong jKey,
     jbyteArray jData, jint dataOff, jint dataLen, jbyteArray jEnc, jint encOff) {
-    return dataFilling(
-        env, "J_EncryptUpdate", startWhen(bInit, J_EncryptInit, env, jSession, jMechanism, jKey),
-        jData, dataOff, dataLen, "Data is NULL", jEnc, encOff,
-        [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
-            return functionList->C_EncryptUpdate(sessionOf(jSession), in.data(), in.length(), out,
-                                                 outLen);
-        });
+    return dataFilling(env, "J_EncryptUpdate",
+                       startWhen(bInit, J_EncryptInit, env, jSession, jMechanism, jKey), jData,
+                       dataOff, dataLen, "Data is NULL", jEnc, encOff,
+                       [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
+                           return functionList->C_EncryptUpdate(sessionOf(jSession), in.data(),
+                                                                in.length(), out, outLen);
+                       });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Encrypt__JZLqorvik_Mechanism_2J_3BII(
     JNIEnv* env, jobject, jlong jSession, jboolean bInit, jobject jMechanism, jlong jKey,
     jbyteArray jData, jint dataOff, jint dataLen) {
-    return dataReturning(
-        env, "J_Encrypt", startWhen(bInit, J_EncryptInit, env, jSession, jMechanism, jKey), jData,
-        dataOff, dataLen, "Data is NULL", kPaddingRoom, "jEncryptedData is NULL",
-        [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
-            return functionList->C_Encrypt(sessionOf(jSession), in.data(), in.length(), out,
-                                           outLen);
-        });
+    return dataReturning(env, "J_Encrypt",
+                         startWhen(bInit, J_EncryptInit, env, jSession, jMechanism, jKey), jData,
+                         dataOff, dataLen, "Data is NULL", kPaddingRoom, "jEncryptedData is NULL",
+                         [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
+                             return functionList->C_Encrypt(sessionOf(jSession), in.data(),
+                                                            in.length(), out, outLen);
+                         });
 }
 
 JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1Encrypt__JZLqorvik_Mechanism_2J_3BII_3BI(
@@ -120,13 +122,13 @@ JNIEXPORT jint JNICALL
 Java_qorvik_nat_NativeSession_J_1DecryptUpdate__JZLqorvik_Mechanism_2J_3BII_3BI(
     JNIEnv* env, jobject, jlong jSession, jboolean bInit, jobject jMechanism, jlong jKey,
     jbyteArray jEnc, jint encOff, jint encLen, jbyteArray jData, jint dataOff) {
-    return dataFilling(
-        env, "J_DecryptUpdate", startWhen(bInit, J_DecryptInit, env, jSession, jMechanism, jKey),
-        jEnc, encOff, encLen, "EncryptedData is NULL", jData, dataOff,
-        [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
-            return functionList->C_DecryptUpdate(sessionOf(jSession), in.data(), in.length(), out,
-                                                 outLen);
-        });
+    return dataFilling(env, "J_DecryptUpdate",
+                       startWhen(bInit, J_DecryptInit, env, jSession, jMechanism, jKey), jEnc,
+                       encOff, encLen, "EncryptedData is NULL", jData, dataOff,
+                       [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
+                           return functionList->C_DecryptUpdate(sessionOf(jSession), in.data(),
+                                                                in.length(), out, outLen);
+                       });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Decrypt__JZLqorvik_Mechanism_2J_3BII(

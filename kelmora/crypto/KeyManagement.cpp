@@ -110,9 +110,9 @@ JNIEXPORT jlong JNICALL Java_qorvik_nat_NativeSession_J_1DeriveKey(JNIEnv* env, 
         // What the module writes into the parameter record (key material of
         // the SSL3 derivations) is not handed back; only the handle it left.
         CK_OBJECT_HANDLE key = 0;
-        const CK_RV rv = module->C_DeriveKey(session, mechanism.get(),
-                                             static_cast<CK_OBJECT_HANDLE>(jBaseKey),
-                                             tmpl.entries(), tmpl.count(), &key);
+        const CK_RV rv =
+            module->C_DeriveKey(session, mechanism.get(), static_cast<CK_OBJECT_HANDLE>(jBaseKey),
+                                tmpl.entries(), tmpl.count(), &key);
         if (rv != CKR_OK) fail(rv);
         return static_cast<jlong>(key);
     });

@@ -38,8 +38,7 @@ jbyteArray checkedOutput(JNIEnv* env, jbyteArray array, jint off) {
 
 }  // namespace
 
-InputWindow::InputWindow(JNIEnv* env, jbyteArray array, jint off, jint len,
-                         const char* nullMessage)
+InputWindow::InputWindow(JNIEnv* env, jbyteArray array, jint off, jint len, const char* nullMessage)
     : elements_(env, checkedInput(env, array, off, len, nullMessage), JNI_ABORT) {
     if (elements_.get() == nullptr) fail(nullMessage);
     data_ = reinterpret_cast<CK_BYTE_PTR>(elements_.get()) + off;

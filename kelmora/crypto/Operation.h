@@ -20,14 +20,14 @@ void checkWindow(JNIEnv* env, jbyteArray array, jint off, jint len);
 // The elements of a Java byte array, given back on every path: inputs
 // without copy-back (JNI_ABORT), outputs with it (0).
 class ByteArrayElements {
-public:
+  public:
     ByteArrayElements(JNIEnv* env, jbyteArray array, jint releaseMode);
     ByteArrayElements(const ByteArrayElements&) = delete;
     ByteArrayElements& operator=(const ByteArrayElements&) = delete;
     ~ByteArrayElements();
     jbyte* get() const { return elements_; }
 
-private:
+  private:
     JNIEnv* env_;
     jbyteArray array_;
     jbyte* elements_;
@@ -37,12 +37,12 @@ private:
 // An input window: a null array (or one whose elements cannot be had) fails
 // with the method's message; the window is checked before anything is read.
 class InputWindow {
-public:
+  public:
     InputWindow(JNIEnv* env, jbyteArray array, jint off, jint len, const char* nullMessage);
     CK_BYTE_PTR data() const { return data_; }
     CK_ULONG length() const { return length_; }
 
-private:
+  private:
     ByteArrayElements elements_;
     CK_BYTE_PTR data_ = nullptr;
     CK_ULONG length_ = 0;
@@ -51,7 +51,7 @@ private:
 // The output of the filling form: with an array, the elements from the offset
 // to the end; with none, a length query (null address, capacity 0).
 class OutputWindow {
-public:
+  public:
     OutputWindow(JNIEnv* env, jbyteArray array, jint off);
     CK_BYTE_PTR data() const { return data_; }
     // The capacity variable handed to the module.
@@ -60,7 +60,7 @@ public:
     // was handed is refused.
     jint result(JNIEnv* env) const;
 
-private:
+  private:
     ByteArrayElements elements_;
     CK_BYTE_PTR data_ = nullptr;
     CK_ULONG capacity_ = 0;
@@ -111,6 +111,13 @@ inline auto startWhen(jboolean bInit, KeyedStart routine, JNIEnv* env, jlong jSe
     };
 }
 
+// Runs what a method with an initialise flag starts with; a refused start
+// has been reported by the start routine, so the method just stops.
+template <typename Start>
+void startOrStop(Start start) {
+    if (start() != CKR_OK) throw AlreadyReported{};
+}
+
 // Returning form of a data call: the module checked, the operation started
 // when asked (`start` returns non-zero after a refused start), the input
 // window taken, then `call(in, out, &outLen)` with a buffer of the input
@@ -121,10 +128,11 @@ jbyteArray dataReturning(JNIEnv* env, const char* name, Start start, jbyteArray 
                          const char* resultMessage, Call call) {
     return guarded(env, name, jbyteArray{nullptr}, [&] {
         requireModule();
-        if (start() != CKR_OK) throw AlreadyReported{};
+        startOrStop(start);
         InputWindow in(env, jIn, off, len, inputMessage);
-        return returningForm(env, in.length() + extra, resultMessage,
-                             [&](CK_BYTE_PTR out, CK_ULONG_PTR outLen) { return call(in, out, outLen); });
+        return returningForm(
+            env, in.length() + extra, resultMessage,
+            [&](CK_BYTE_PTR out, CK_ULONG_PTR outLen) { return call(in, out, outLen); });
     });
 }
 
@@ -135,7 +143,7 @@ jint dataFilling(JNIEnv* env, const char* name, Start start, jbyteArray jIn, jin
                  const char* inputMessage, jbyteArray jOut, jint outOff, Call call) {
     return guarded(env, name, jint{0}, [&] {
         requireModule();
-        if (start() != CKR_OK) throw AlreadyReported{};
+        startOrStop(start);
         InputWindow in(env, jIn, off, len, inputMessage);
         OutputWindow out(env, jOut, outOff);
         const CK_RV rv = call(in, out.data(), out.length());
