@@ -1,6 +1,7 @@
 // The plain C control interface the tests steer the module with.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "mock_call.h"
 #include "toy_crypto.h"
@@ -175,8 +176,9 @@ P11MOCK_EXPORT CK_OBJECT_HANDLE p11mock_add_object(const CK_ATTRIBUTE* tmpl, CK_
     if (apply_template(object, tmpl, count) != CKR_OK) return CK_INVALID_HANDLE;
     object.handle = l.st.new_object_handle();
     object.owner = kTokenOwner;
-    l.st.objects.push_back(object);
-    return object.handle;
+    const CK_OBJECT_HANDLE handle = object.handle;
+    l.st.add_object(std::move(object));
+    return handle;
 }
 
 P11MOCK_EXPORT CK_ULONG p11mock_object_count(void) {

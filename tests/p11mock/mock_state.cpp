@@ -124,6 +124,7 @@ void State::reset() {
     mechanism_info.assign(std::begin(infos), std::end(infos));
 
     objects.clear();
+    object_index.clear();
     sessions.clear();
     next_session = 1;
     next_object = 1;
@@ -142,9 +143,7 @@ void State::close_session(CK_SESSION_HANDLE handle) {
     if (it == sessions.end()) return;
     const CK_SLOT_ID slot_id = it->slot;
     sessions.erase(it);
-    objects.erase(std::remove_if(objects.begin(), objects.end(),
-                                 [handle](const Object& o) { return o.owner == handle; }),
-                  objects.end());
+    remove_objects_if([handle](const Object& o) { return o.owner == handle; });
     // The login belongs to the token and ends with its last session.
     const bool slot_still_used =
         std::any_of(sessions.begin(), sessions.end(),
@@ -155,9 +154,7 @@ void State::close_session(CK_SESSION_HANDLE handle) {
 }
 
 void State::drop_sessions() {
-    objects.erase(std::remove_if(objects.begin(), objects.end(),
-                                 [](const Object& o) { return o.owner != kTokenOwner; }),
-                  objects.end());
+    remove_objects_if([](const Object& o) { return o.owner != kTokenOwner; });
     sessions.clear();
     for (Slot& s : slots) s.logged_in = kNobodyLoggedIn;
 }
@@ -177,10 +174,27 @@ Session* State::session(CK_SESSION_HANDLE handle) {
 }
 
 Object* State::object(CK_OBJECT_HANDLE handle) {
-    for (Object& o : objects) {
-        if (o.handle == handle) return &o;
+    // An index out of step (objects changed behind add_object) is rebuilt once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto it = object_index.find(handle);
+        if (it != object_index.end() && it->second < objects.size() &&
+            objects[it->second].handle == handle) {
+            return &objects[it->second];
+        }
+        if (it == object_index.end() && object_index.size() == objects.size()) return nullptr;
+        index_objects();
     }
     return nullptr;
+}
+
+void State::add_object(Object object) {
+    object_index[object.handle] = objects.size();
+    objects.push_back(std::move(object));
+}
+
+void State::index_objects() {
+    object_index.clear();
+    for (size_t i = 0; i < objects.size(); ++i) object_index[objects[i].handle] = i;
 }
 
 CK_OBJECT_HANDLE State::new_object_handle() {

@@ -1,11 +1,13 @@
 // In-memory token state shared by every entry point of the test module.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "p11mock.h"
@@ -125,6 +127,9 @@ struct State {
     std::vector<CK_MECHANISM_TYPE> mechanisms;
     std::vector<CK_MECHANISM_INFO> mechanism_info;
     std::vector<Object> objects;
+    // Position of each object in objects, so lookups stay cheap with tens of
+    // thousands of objects; kept in step by add_object and remove_objects_if.
+    std::unordered_map<CK_OBJECT_HANDLE, size_t> object_index;
     std::vector<Session> sessions;
     CK_SESSION_HANDLE next_session = 1;
     CK_OBJECT_HANDLE next_object = 1;
@@ -148,6 +153,17 @@ struct State {
     Slot* slot(CK_SLOT_ID id);
     Session* session(CK_SESSION_HANDLE handle);
     Object* object(CK_OBJECT_HANDLE handle);
+    void add_object(Object object);
+    template <typename Pred>
+    void remove_objects_if(Pred pred) {
+        const size_t before = objects.size();
+        objects.erase(std::remove_if(objects.begin(), objects.end(), pred), objects.end());
+        if (objects.size() != before) index_objects();
+    }
+    void remove_object(CK_OBJECT_HANDLE handle) {
+        remove_objects_if([handle](const Object& o) { return o.handle == handle; });
+    }
+    void index_objects();
     CK_OBJECT_HANDLE new_object_handle();
     CK_SESSION_HANDLE new_session_handle();
 };

@@ -97,7 +97,7 @@ P11MOCK_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_
     if ((rv = store_object(c.st, *session, pub, &pub_handle)) != CKR_OK) return c.done(rv);
     CK_OBJECT_HANDLE priv_handle = CK_INVALID_HANDLE;
     if ((rv = store_object(c.st, *session, priv, &priv_handle)) != CKR_OK) {
-        c.st.objects.pop_back();
+        c.st.remove_object(pub_handle);
         return c.done(rv);
     }
     *phPublicKey = pub_handle;

@@ -1,6 +1,7 @@
 // Objects, attributes and searches.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "mock_call.h"
 
@@ -23,8 +24,8 @@ CK_RV store_object(State& st, const Session& session, Object object, CK_OBJECT_H
     if (token && (session.flags & CKF_RW_SESSION) == 0) return CKR_SESSION_READ_ONLY;
     object.handle = st.new_object_handle();
     object.owner = token ? kTokenOwner : session.handle;
-    st.objects.push_back(object);
     *handle = object.handle;
+    st.add_object(std::move(object));
     return CKR_OK;
 }
 
@@ -91,7 +92,7 @@ P11MOCK_EXPORT CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDL
     const Object* object = c.st.object(hObject);
     if (object == nullptr) return c.done(CKR_OBJECT_HANDLE_INVALID);
     if (!writable(*object, *session)) return c.done(CKR_SESSION_READ_ONLY);
-    c.st.objects.erase(c.st.objects.begin() + (object - c.st.objects.data()));
+    c.st.remove_object(hObject);
     return c.done(CKR_OK);
 }
 
