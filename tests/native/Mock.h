@@ -49,6 +49,8 @@ class Mock {
     KT_MOCK(p11mock_buffer_too_small_next)
     KT_MOCK(p11mock_report_len_next)
     KT_MOCK(p11mock_clear_faults)
+    KT_MOCK(p11mock_buffer_too_small_always)
+    KT_MOCK(p11mock_report_len_nth)
     KT_MOCK(p11mock_get_info)
     KT_MOCK(p11mock_set_info)
     KT_MOCK(p11mock_set_slots)

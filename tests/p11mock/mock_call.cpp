@@ -164,6 +164,11 @@ bool Call::intercepted(CK_RV* rv, bool needs_init) {
 
 bool Call::take_too_small(CK_ULONG* reported) {
     FunctionFaults& f = st.faults[name_];
+    if (f.too_small_always) {
+        *reported = f.too_small_len;
+        f.too_small_len += f.too_small_growth;
+        return true;
+    }
     if (!f.too_small) return false;
     f.too_small = false;
     *reported = f.too_small_len;
@@ -172,6 +177,12 @@ bool Call::take_too_small(CK_ULONG* reported) {
 
 bool Call::take_report(CK_ULONG* reported) {
     FunctionFaults& f = st.faults[name_];
+    auto at = f.report_at.find(f.calls);
+    if (at != f.report_at.end()) {
+        *reported = at->second;
+        f.report_at.erase(at);
+        return true;
+    }
     if (!f.report) return false;
     f.report = false;
     *reported = f.report_len;

@@ -91,6 +91,10 @@ struct FunctionFaults {
     CK_ULONG too_small_len = 0;
     bool report = false;
     CK_ULONG report_len = 0;
+    // A module stuck answering "too small": every output call, growing each time.
+    bool too_small_always = false;
+    CK_ULONG too_small_growth = 0;
+    std::map<unsigned long, CK_ULONG> report_at;  // call number -> reported length
 };
 
 struct LogEntry {

@@ -42,6 +42,14 @@ void p11mock_buffer_too_small_next(const char* fn, CK_ULONG reported_len);
 void p11mock_report_len_next(const char* fn, CK_ULONG reported_len);
 // Drops every pending fault.
 void p11mock_clear_faults(void);
+// Misbehaving modules, until p11mock_clear_faults: every output-producing
+// call of fn answers CKR_BUFFER_TOO_SMALL, reporting first_len, then
+// first_len + growth, first_len + 2 * growth, ... (growth 0: the same length
+// forever).
+void p11mock_buffer_too_small_always(const char* fn, CK_ULONG first_len, CK_ULONG growth);
+// Like p11mock_report_len_next, for call number n (1-based, counted from now)
+// of fn only, e.g. the exact-size re-read after a length query.
+void p11mock_report_len_nth(const char* fn, unsigned n, CK_ULONG reported_len);
 
 // ---- Info records ----------------------------------------------------------
 // Defaults: blank-padded texts ("Kelvane test module", "Kelvane"), version
