@@ -5,6 +5,7 @@
 # native suites, the test-module self-test and the planted-leak check there
 # (the Java suites run in the plain build: a java process would need the
 # sanitizer runtime preloaded).
+# Last, each fuzz target runs for KELVANE_FUZZ_SECONDS (default 60) seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,3 +25,6 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKELVANE_TESTS=ON -DKELVA
 cmake --build build-sanitize -j "$jobs"
 echo "== sanitizer tests"
 ctest --test-dir build-sanitize --output-on-failure -E '^java_'
+
+echo "== fuzzing"
+./scripts/fuzz.sh "${KELVANE_FUZZ_SECONDS:-60}"

@@ -1,11 +1,14 @@
 // Full path of a loaded module on Linux: an absolute name is its own path;
 // otherwise the first line of the process's memory map that names it.
+#include "ModulePath.h"
+
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "../kelmora.h"
 
@@ -18,13 +21,37 @@ struct FileCloser {
     }
 };
 
-struct LineBuffer {
-    char* data = nullptr;
-    size_t capacity = 0;
-    ~LineBuffer() { std::free(data); }
-};
-
 }  // namespace
+
+namespace platform {
+
+char* modulePathInMaps(const char* text, std::size_t length, const char* sModule) {
+    // Whole lines, however long: a path is never cut where a read ends.
+    std::string line;
+    std::size_t pos = 0;
+    while (pos < length) {
+        const void* newline = std::memchr(text + pos, '\n', length - pos);
+        const std::size_t end =
+            newline != nullptr ? static_cast<const char*>(newline) - text + 1 : length;
+        line.assign(text + pos, end - pos);
+        pos = end;
+        const char* match = std::strstr(line.c_str(), sModule);
+        if (match == nullptr) continue;
+        LogFunction("sLibPath: %s", 0, match);
+        const char* start = match;
+        while (start > line.c_str() && start[-1] != ' ') --start;
+        const std::size_t pathLen = std::strcspn(start, "\r\n");
+        char* path = static_cast<char*>(std::malloc(pathLen + 1));
+        if (path == nullptr) return nullptr;
+        std::memcpy(path, start, pathLen);
+        path[pathLen] = '\0';
+        return path;
+    }
+    LogFunction("sLibPath: %s", 0, "");
+    return nullptr;
+}
+
+}  // namespace platform
 
 extern "C" char* getmodulepath(void*, const char* sModule) {
     if (sModule == nullptr) return nullptr;
@@ -36,22 +63,10 @@ extern "C" char* getmodulepath(void*, const char* sModule) {
     if (maps.file == nullptr) return nullptr;
     LogFunction("Maps file opened: %s", 0, mapsName);
 
-    // Whole lines, however long: a path is never cut where a read ends.
-    LineBuffer line;
-    ssize_t length;
-    while ((length = getline(&line.data, &line.capacity, maps.file)) >= 0) {
-        const char* match = std::strstr(line.data, sModule);
-        if (match == nullptr) continue;
-        LogFunction("sLibPath: %s", 0, match);
-        const char* start = match;
-        while (start > line.data && start[-1] != ' ') --start;
-        const size_t pathLen = std::strcspn(start, "\r\n");
-        char* path = static_cast<char*>(std::malloc(pathLen + 1));
-        if (path == nullptr) return nullptr;
-        std::memcpy(path, start, pathLen);
-        path[pathLen] = '\0';
-        return path;
-    }
-    LogFunction("sLibPath: %s", 0, "");
-    return nullptr;
+    // The kernel reports no size for the map, so it is read until it ends.
+    std::string text;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, maps.file)) > 0) text.append(chunk, got);
+    return platform::modulePathInMaps(text.data(), text.size(), sModule);
 }
