@@ -29,6 +29,7 @@ void resetBridge() {
 
 void BridgeTest::SetUp() {
     ASSERT_NE(env, nullptr);
+    warningsBefore_ = jniWarnings();
     ASSERT_EQ(env->PushLocalFrame(256), JNI_OK);
     resetBridge();
     for (const Mock* m : {&plainMock(), &quarnsigMock()}) {
@@ -40,6 +41,7 @@ void BridgeTest::SetUp() {
 }
 
 void BridgeTest::TearDown() {
+    EXPECT_EQ(jniWarnings(), warningsBefore_) << "-Xcheck:jni warned during this test";
     if (env->ExceptionCheck()) {
         ADD_FAILURE() << "exception left pending: " << takeAnyExceptionClass();
     }

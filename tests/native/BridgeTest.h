@@ -41,6 +41,7 @@ class BridgeTest : public ::testing::Test {
 
     JNIEnv* env = kt::env();
     jobject cryptoki = nullptr;  // a qorvik.nat.NativeCryptoki
+    int warningsBefore_ = 0;
     jclass cryptokiClass = nullptr;
 };
 

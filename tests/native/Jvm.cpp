@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,6 +15,31 @@ namespace {
 
 JavaVM* g_vm = nullptr;
 JNIEnv* g_env = nullptr;
+std::atomic<int> g_jniWarnings{0};
+
+// Everything the JVM prints passes here: -Xcheck:jni's warnings are counted,
+// so a misuse of JNI fails the run instead of scrolling by.
+jint JNICALL jvmPrint(FILE* stream, const char* format, va_list args) {
+    char text[2048];
+    va_list copy;
+    va_copy(copy, args);
+    std::vsnprintf(text, sizeof text, format, copy);
+    va_end(copy);
+    if (std::strstr(text, "WARNING in native method") != nullptr) ++g_jniWarnings;
+    return std::vfprintf(stream, format, args);
+}
+
+// Names the test during which a warning appeared.
+class JniWarningListener : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override { before_ = g_jniWarnings; }
+    void OnTestEnd(const ::testing::TestInfo& test) override {
+        if (g_jniWarnings != before_) {
+            std::fprintf(stderr, "JNI warnings during %s.%s: %d\n", test.test_suite_name(),
+                         test.name(), g_jniWarnings - before_);
+        }
+    }
+    int before_ = 0;
+};
 
 class JvmEnvironment : public ::testing::Environment {
   public:
@@ -24,6 +53,8 @@ class JvmEnvironment : public ::testing::Environment {
         // wrong types, released arrays) and aborts on misuse.
         options.push_back({const_cast<char*>("-Xcheck:jni"), nullptr});
         options.push_back({const_cast<char*>("-Xss4m"), nullptr});
+        options.push_back(
+            {const_cast<char*>("vfprintf"), reinterpret_cast<void*>(&jvmPrint)});
         JavaVMInitArgs args{};
         args.version = JNI_VERSION_10;
         args.nOptions = static_cast<jint>(options.size());
@@ -39,6 +70,10 @@ class JvmEnvironment : public ::testing::Environment {
 
 JNIEnv* env() {
     return g_env;
+}
+
+int jniWarnings() {
+    return g_jniWarnings;
 }
 
 std::string javaString(jstring s) {
@@ -257,5 +292,12 @@ jobject attributeValue(jobject attribute) {
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new kt::JvmEnvironment);
-    return RUN_ALL_TESTS();
+    ::testing::UnitTest::GetInstance()->listeners().Append(new kt::JniWarningListener);
+    const int result = RUN_ALL_TESTS();
+    if (kt::jniWarnings() > 0) {
+        std::fprintf(stderr, "FAILED: %d -Xcheck:jni warnings (WARNING in native method)\n",
+                     kt::jniWarnings());
+        return 1;
+    }
+    return result;
 }

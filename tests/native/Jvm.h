@@ -13,6 +13,9 @@ namespace kt {
 
 // The JVM started by the test main (class path from KELVANE_TEST_CLASSPATH).
 JNIEnv* env();
+// How many "WARNING in native method" lines -Xcheck:jni has printed so far;
+// any at all fails the run.
+int jniWarnings();
 
 // What a pending CryptokiException carries.
 struct Thrown {
