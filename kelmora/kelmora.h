@@ -101,6 +101,17 @@ KELMORA_API CK_SESSION_HANDLE Session2CKSession(JNIEnv* env, jobject session);
 
 // ---- Helpers for the native methods (not exported) -------------------------
 
+// A Java int that carries a CK_ULONG (a type, a class, a slot ID, a flag word)
+// stands for its 32 bits: from 0x80000000 up it is a vendor-defined value, not
+// a negative number, and it reaches the module as Java had it.
+inline CK_ULONG ulongFromJint(jint value) {
+    return static_cast<CK_ULONG>(static_cast<uint32_t>(value));
+}
+
+// Fails unless a length the module chose for a new Java array fits one; checked
+// before anything of that length is allocated.
+void requireJavaArrayLength(CK_ULONG length);
+
 // The module is usable only while the flag is set and a function list is
 // present; after a failed C_Finalize the list is gone while the flag stays.
 inline bool moduleInitialized() {
@@ -120,3 +131,6 @@ void checkReportedLength(CK_ULONG reported, CK_ULONG capacity);
 
 // The text of the failure for a module that lies about a length.
 extern const char* const kLengthLargerThanBuffer;
+// The texts of the failures for lengths and counts no Java array can take.
+extern const char* const kLengthBeyondJavaArray;
+extern const char* const kSearchTooLarge;

@@ -138,8 +138,7 @@ void fillEntry(JNIEnv* env, ValueClasses& classes, jobject value, CK_ATTRIBUTE& 
             classes.intValue = findMethod(env, classes.integer.get(), "intValue", "()I",
                                           "Attribute2CKAttribute - intValue method not found");
         }
-        const CK_ULONG number =
-            static_cast<CK_ULONG>(static_cast<long>(env->CallIntMethod(value, classes.intValue)));
+        const CK_ULONG number = ulongFromJint(env->CallIntMethod(value, classes.intValue));
         failOnJavaException(env);
         entry.pValue = allocate(sizeof number);
         std::memcpy(entry.pValue, &number, sizeof number);
@@ -159,7 +158,8 @@ void fillEntry(JNIEnv* env, ValueClasses& classes, jobject value, CK_ATTRIBUTE& 
         const std::vector<unsigned char> text = standardUtf8(env, static_cast<jstring>(value));
         const jint length = narrowToInt(env, text.size());
         entry.pValue = allocate(text.size() + 1);
-        std::memcpy(entry.pValue, text.data(), text.size());
+        // An empty text has no characters to copy (and a vector with none may hold no pointer).
+        if (!text.empty()) std::memcpy(entry.pValue, text.data(), text.size());
         static_cast<unsigned char*>(entry.pValue)[text.size()] = '\0';
         entry.ulValueLen = static_cast<CK_ULONG>(length);
     } else if (env->IsInstanceOf(value, classes.bytes.get())) {
@@ -215,9 +215,10 @@ void Attribute2CKAttribute(JNIEnv* env, jobjectArray jAttributes, CK_ATTRIBUTE_P
     for (jsize i = 0; i < count; ++i) {
         LocalRef<jobject> attribute(env, env->GetObjectArrayElement(jAttributes, i));
         CK_ATTRIBUTE& entry = (*ppTemplate)[i];
-        if (!attribute) continue;  // an empty slot of the array: type 0, no value
-        entry.type = static_cast<CK_ATTRIBUTE_TYPE>(
-            static_cast<long>(env->GetIntField(attribute.get(), typeField)));
+        // Read as type 0 (CKA_CLASS) with no value, a hole would turn a search
+        // into "no match" and give a new object a bogus class.
+        if (!attribute) fail("Attribute2CKAttribute - attribute is NULL");
+        entry.type = ulongFromJint(env->GetIntField(attribute.get(), typeField));
         LocalRef<jobject> value(env, env->GetObjectField(attribute.get(), valueField));
         fillEntry(env, classes, value.get(), entry);
     }
@@ -294,8 +295,8 @@ jobject CkAttribute2Pkcs11Attribute(JNIEnv* env, CK_ATTRIBUTE attribute) {
 
 void Attribute2CKAttribute_Get(JNIEnv*, jint type, CK_ATTRIBUTE_PTR pAttribute) {
     *pAttribute = CK_ATTRIBUTE{};
-    pAttribute->type = static_cast<CK_ATTRIBUTE_TYPE>(static_cast<long>(type));
-    pAttribute->pValue = allocate(kAttributeReadBufferSize);
+    pAttribute->type = ulongFromJint(type);
+    pAttribute->pValue = allocateZeroed(kAttributeReadBufferSize, 1);
     pAttribute->ulValueLen = kAttributeReadBufferSize;
 }
 
@@ -308,7 +309,7 @@ void Attribute2CKAttribute_Get(JNIEnv* env, jintArray jTypes, CK_ATTRIBUTE_PTR* 
     env->GetIntArrayRegion(jTypes, 0, count, types.data());
     // The shared buffer is owned through the first entry, so it is made first
     // and published with the array.
-    void* buffer = allocate(kAttributeReadBufferSize);
+    void* buffer = allocateZeroed(kAttributeReadBufferSize, 1);
     CK_ATTRIBUTE_PTR entries = static_cast<CK_ATTRIBUTE_PTR>(
         std::calloc(static_cast<std::size_t>(count), sizeof(CK_ATTRIBUTE)));
     if (entries == nullptr) {
@@ -316,7 +317,7 @@ void Attribute2CKAttribute_Get(JNIEnv* env, jintArray jTypes, CK_ATTRIBUTE_PTR* 
         throw std::bad_alloc();
     }
     for (jsize i = 0; i < count; ++i) {
-        entries[i].type = static_cast<CK_ATTRIBUTE_TYPE>(static_cast<long>(types[i]));
+        entries[i].type = ulongFromJint(types[i]);
         entries[i].pValue = buffer;
         entries[i].ulValueLen = kAttributeReadBufferSize;
     }
@@ -328,6 +329,10 @@ ReadOutcome readAttribute(JNIEnv* env, CK_FUNCTION_LIST_PTR module, CK_SESSION_H
     value = nullptr;
     resetAttributeLen(&entry);
     const CK_ULONG primed = entry.ulValueLen;
+    // The buffer may hold the previous read (another type, another object): a
+    // module that claims more bytes than it wrote must hand Java zeros, never
+    // those bytes.
+    if (entry.pValue != nullptr) std::memset(entry.pValue, 0, primed);
     rv = module->C_GetAttributeValue(session, object, &entry, 1);
     if (rv == CKR_OK) {
         if (!fits(entry, primed)) return ReadOutcome::kLengthBeyondBuffer;
@@ -340,10 +345,10 @@ ReadOutcome readAttribute(JNIEnv* env, CK_FUNCTION_LIST_PTR module, CK_SESSION_H
     CK_ATTRIBUTE sized{entry.type, nullptr, 0};
     rv = module->C_GetAttributeValue(session, object, &sized, 1);
     if (rv != CKR_OK) return ReadOutcome::kModuleFailed;
-    // No Java array holds more than the int range (nor the unavailable-information value).
+    // No Java array holds more than the int range (nor the unavailable-information
+    // value): refused before a buffer of that length exists.
     if (sized.ulValueLen > static_cast<CK_ULONG>(INT32_MAX)) {
-        rv = CKR_BUFFER_TOO_SMALL;
-        return ReadOutcome::kModuleFailed;
+        return ReadOutcome::kLengthBeyondJavaArray;
     }
     const CK_ULONG length = sized.ulValueLen;
     std::vector<unsigned char> exact(length > 0 ? length : 1);

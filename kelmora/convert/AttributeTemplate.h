@@ -87,7 +87,7 @@ class ReadEntry {
 };
 
 // Outcome of reading one attribute of an object.
-enum class ReadOutcome { kRead, kModuleFailed, kLengthBeyondBuffer };
+enum class ReadOutcome { kRead, kModuleFailed, kLengthBeyondBuffer, kLengthBeyondJavaArray };
 
 // Reads one attribute into entry (primed first), converting the value. A
 // value longer than the read buffer is asked for its length and read again

@@ -46,12 +46,12 @@ ByteCopy copyWhole(JNIEnv* env, jbyteArray array) {
 }
 
 // A zeroed buffer of `size` bytes that the module writes into, seeded with
-// as many leading bytes of the array as fit; a null array gives none.
+// as many leading bytes of the array as fit (a null array seeds nothing).
 Owned<CK_BYTE> seededBuffer(JNIEnv* env, jbyteArray array, std::size_t size) {
-    if (array == nullptr) return nullptr;
     void* p = std::calloc(size, 1);
     if (p == nullptr) throw std::bad_alloc();
     Owned<CK_BYTE> block(static_cast<CK_BYTE*>(p));
+    if (array == nullptr) return block;
     const jsize count = static_cast<jsize>(std::min<std::size_t>(size, env->GetArrayLength(array)));
     env->GetByteArrayRegion(array, 0, count, reinterpret_cast<jbyte*>(block.get()));
     return block;
@@ -79,7 +79,10 @@ CK_BBOOL booleanValue(JNIEnv* env, jobject boolean, const char* classMissing,
                       const char* methodMissing) {
     LocalRef<jclass> cls(env, findClass(env, "java/lang/Boolean", classMissing));
     jmethodID method = findMethod(env, cls.get(), "booleanValue", "()Z", methodMissing);
-    return env->CallBooleanMethod(boolean, method) ? CK_TRUE : CK_FALSE;
+    const jboolean value = env->CallBooleanMethod(boolean, method);
+    // What the call threw stays pending for the caller; nothing more is asked of the JVM.
+    if (env->ExceptionCheck()) throw AlreadyReported{};
+    return value ? CK_TRUE : CK_FALSE;
 }
 
 // Several byte-array fields of one object: looked up in one order, read, and
@@ -231,11 +234,22 @@ void buildSsl3MasterKeyDerive(JNIEnv* env, jobject parameter, CK_MECHANISM& mech
     publish(mechanism, std::move(record));
 }
 
+// No cipher has a longer IV; the size comes from the caller and sizes two
+// buffers per conversion.
+constexpr jint kMaxIvSizeInBits = 1024;
+
 // The module writes each IV of the key material into its buffer: at least
 // the 8 bytes of the classic ciphers, more when the caller asks for a longer IV.
 std::size_t keyMatIvSize(jint ivSizeInBits) {
     const std::size_t bytes = (static_cast<std::size_t>(ivSizeInBits) + 7) / 8;
     return std::max<std::size_t>(8, bytes);
+}
+
+// An IV buffer of the key material: whenever IVs are asked for, the module
+// writes them, whether or not Java supplied arrays to seed them from.
+Owned<CK_BYTE> keyMatIv(JNIEnv* env, jbyteArray array, jint ivSizeInBits) {
+    if (ivSizeInBits == 0 && array == nullptr) return nullptr;
+    return seededBuffer(env, array, keyMatIvSize(ivSizeInBits));
 }
 
 void buildSsl3KeyAndMacDerive(JNIEnv* env, jobject parameter, CK_MECHANISM& mechanism) {
@@ -256,9 +270,13 @@ void buildSsl3KeyAndMacDerive(JNIEnv* env, jobject parameter, CK_MECHANISM& mech
     const jint macSize = env->GetIntField(parameter, macSizeField);
     const jint keySize = env->GetIntField(parameter, keySizeField);
     const jint ivSize = env->GetIntField(parameter, ivSizeField);
-    // The module writes ivSizeInBits / 8 bytes into each IV buffer: a negative
-    // size would reach it as a huge one.
-    if (ivSize < 0) fail("Mechanism2CKMechanism - ivSizeInBits out of range");
+    // Sizes, not identifiers: a negative one would reach the module as a huge
+    // size, and the module writes ivSizeInBits / 8 bytes into each IV buffer.
+    if (macSize < 0) fail("Mechanism2CKMechanism - macSizeInBits out of range");
+    if (keySize < 0) fail("Mechanism2CKMechanism - keySizeInBits out of range");
+    if (ivSize < 0 || ivSize > kMaxIvSizeInBits) {
+        fail("Mechanism2CKMechanism - ivSizeInBits out of range");
+    }
 
     LocalRef<jobject> randomInfo(env, env->GetObjectField(parameter, randomField));
     LocalRef<jobject> isExport(env, env->GetObjectField(parameter, exportField));
@@ -294,13 +312,12 @@ void buildSsl3KeyAndMacDerive(JNIEnv* env, jobject parameter, CK_MECHANISM& mech
     auto record = newRecord<CK_SSL3_KEY_MAT_PARAMS>();
     RandomArrays::Copies randomCopies = random.copy(env);
     auto out = newRecord<CK_SSL3_KEY_MAT_OUT>();
-    const std::size_t ivBytes = keyMatIvSize(ivSize);
-    Owned<CK_BYTE> clientIv = seededBuffer(env, ivClient.get(), ivBytes);
-    Owned<CK_BYTE> serverIv = seededBuffer(env, ivServer.get(), ivBytes);
+    Owned<CK_BYTE> clientIv = keyMatIv(env, ivClient.get(), ivSize);
+    Owned<CK_BYTE> serverIv = keyMatIv(env, ivServer.get(), ivSize);
 
-    record->ulMacSizeInBits = static_cast<CK_ULONG>(static_cast<long>(macSize));
-    record->ulKeySizeInBits = static_cast<CK_ULONG>(static_cast<long>(keySize));
-    record->ulIVSizeInBits = static_cast<CK_ULONG>(static_cast<long>(ivSize));
+    record->ulMacSizeInBits = static_cast<CK_ULONG>(macSize);
+    record->ulKeySizeInBits = static_cast<CK_ULONG>(keySize);
+    record->ulIVSizeInBits = static_cast<CK_ULONG>(ivSize);
     record->bIsExport = exportable;
     randomCopies.moveInto(record->RandomInfo);
     out->hClientMacSecret = clientMacSecret;

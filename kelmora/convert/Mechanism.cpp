@@ -337,8 +337,7 @@ void Mechanism2CKMechanism(JNIEnv* env, jobject jMechanism, CK_MECHANISM_PTR pMe
                                         "Ljava/lang/Object;", "Field parameter not found");
 
     LocalRef<jobject> parameter(env, env->GetObjectField(jMechanism, parameterField));
-    pMechanism->mechanism =
-        static_cast<CK_MECHANISM_TYPE>(static_cast<long>(env->GetIntField(jMechanism, typeField)));
+    pMechanism->mechanism = ulongFromJint(env->GetIntField(jMechanism, typeField));
 
     const RowBuilder build = rowFor(pMechanism->mechanism);
     if (build == nullptr) return;  // a type without parameters: never examined

@@ -82,11 +82,11 @@ inline jclass parameterClass(JNIEnv* env, jobject parameter, const ParameterClas
     return cls;
 }
 
-// Java ints widen with their sign, as every int the bridge hands a module.
+// Identifiers, handles and bit counts of a record: the int's 32 bits.
 inline CK_ULONG intField(JNIEnv* env, jclass cls, jobject object, const char* name,
                          const char* missing) {
     jfieldID id = findField(env, cls, name, "I", missing);
-    return static_cast<CK_ULONG>(static_cast<long>(env->GetIntField(object, id)));
+    return ulongFromJint(env->GetIntField(object, id));
 }
 
 inline jbyteArray byteArrayField(JNIEnv* env, jclass cls, jobject object, const char* name,

@@ -150,6 +150,7 @@ JNIEXPORT jobjectArray JNICALL Java_qorvik_nat_NativeCryptoki_GetSlotList(JNIEnv
         if (rv != CKR_OK) fail(rv);
         LogFunction("Slot count: %d", rv, static_cast<int>(count));
 
+        requireJavaArrayLength(count);
         // At least one entry, so the second call never degrades into a query.
         std::vector<CK_SLOT_ID> slots(count > 0 ? count : 1);
         const CK_ULONG capacity = count;
@@ -187,8 +188,7 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeCryptoki_WaitForSlotEvent(JNIEnv
     return guarded(env, "J_WaitForSlotEvent", jobject{nullptr}, [&]() -> jobject {
         CK_FUNCTION_LIST_PTR module = requireModule();
         CK_SLOT_ID slot = 0;
-        const CK_RV rv = module->C_WaitForSlotEvent(static_cast<CK_FLAGS>(static_cast<long>(flags)),
-                                                    &slot, NULL_PTR);
+        const CK_RV rv = module->C_WaitForSlotEvent(ulongFromJint(flags), &slot, NULL_PTR);
         if (rv != CKR_OK) fail(rv);
         LocalRef<jclass> slotClass(env, findClass(env, "qorvik/nat/NativeSlot",
                                                   "Class 'qorvik/nat/NativeSlot' not found"));

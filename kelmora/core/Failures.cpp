@@ -12,6 +12,9 @@ const char* g_sLogPath = "~/zmx-libkelmora_log_file.txt";
 }
 
 const char* const kLengthLargerThanBuffer = "Module returned a length larger than the buffer";
+const char* const kLengthBeyondJavaArray =
+    "Module returned a length larger than a Java array can hold";
+const char* const kSearchTooLarge = "Module returned more objects than a search can hold";
 
 namespace {
 
@@ -140,6 +143,10 @@ jint narrowToInt(JNIEnv* env, CK_ULONG value) {
     const jint narrowed = Check64BitLen(env, static_cast<long long>(value));
     if (env->ExceptionCheck()) throw AlreadyReported{};
     return narrowed;
+}
+
+void requireJavaArrayLength(CK_ULONG length) {
+    if (length > static_cast<CK_ULONG>(INT32_MAX)) fail(kLengthBeyondJavaArray);
 }
 
 void checkReportedLength(CK_ULONG reported, CK_ULONG capacity) {

@@ -223,6 +223,7 @@ JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Sign__JZLqorvik_Me
         CK_ULONG length = 0;
         last = module->C_Sign(sessionOf(jSession), in.data(), in.length(), NULL_PTR, &length);
         if (last != CKR_OK) fail(last);
+        requireJavaArrayLength(length);
         std::vector<CK_BYTE> signature;
         resizeBuffer(signature, length);
         const CK_ULONG capacity = length;
@@ -245,9 +246,10 @@ JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1Sign__JZLqorvik_Mechanis
     const jint result = dataFilling(
         env, "J_Sign", startWhen(bInit, J_SignInit, env, jSession, jMechanism, jKey), jData,
         dataOff, dataLen, "Data is NULL", jSign, signOff,
-        [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
+        [&](CK_FUNCTION_LIST_PTR module, const InputWindow& in, CK_BYTE_PTR out,
+            CK_ULONG_PTR outLen) {
             LogFunction("J_Sign (11 pars): before C_Sign.", 0);
-            last = functionList->C_Sign(sessionOf(jSession), in.data(), in.length(), out, outLen);
+            last = module->C_Sign(sessionOf(jSession), in.data(), in.length(), out, outLen);
             LogFunction("J_Sign (11 pars): after C_Sign.", last);
             return last;
         });

@@ -105,6 +105,7 @@ JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1GetOperationState(
         CK_RV rv = module->C_GetOperationState(session, NULL_PTR, &length);
         if (rv != CKR_OK) fail(rv);
         if (length == 0) fail("OperationStateLen == 0");
+        requireJavaArrayLength(length);
         std::vector<CK_BYTE> state;
         resizeBuffer(state, length);
         const CK_ULONG capacity = length;

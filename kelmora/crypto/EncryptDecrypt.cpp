@@ -35,9 +35,10 @@ Java_qorvik_nat_NativeSession_J_1EncryptUpdate__JZLqorvik_Mechanism_2J_3BII(
     return dataReturning(env, "J_EncryptUpdate",
                          startWhen(bInit, J_EncryptInit, env, jSession, jMechanism, jKey), jData,
                          dataOff, dataLen, "Data is NULL", kPaddingRoom, "jEnc is NULL",
-                         [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
-                             return functionList->C_EncryptUpdate(sessionOf(jSession), in.data(),
-                                                                  in.length(), out, outLen);
+                         [&](CK_FUNCTION_LIST_PTR module, const InputWindow& in, CK_BYTE_PTR out,
+                             CK_ULONG_PTR outLen) {
+                             return module->C_EncryptUpdate(sessionOf(jSession), in.data(),
+                                                            in.length(), out, outLen);
                          });
 }
 
@@ -48,22 +49,23 @@ Java_qorvik_nat_NativeSession_J_1EncryptUpdate__JZLqorvik_Mechanism_2J_3BII_3BI(
     return dataFilling(env, "J_EncryptUpdate",
                        startWhen(bInit, J_EncryptInit, env, jSession, jMechanism, jKey), jData,
                        dataOff, dataLen, "Data is NULL", jEnc, encOff,
-                       [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
-                           return functionList->C_EncryptUpdate(sessionOf(jSession), in.data(),
-                                                                in.length(), out, outLen);
+                       [&](CK_FUNCTION_LIST_PTR module, const InputWindow& in, CK_BYTE_PTR out,
+                           CK_ULONG_PTR outLen) {
+                           return module->C_EncryptUpdate(sessionOf(jSession), in.data(),
+                                                          in.length(), out, outLen);
                        });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Encrypt__JZLqorvik_Mechanism_2J_3BII(
     JNIEnv* env, jobject, jlong jSession, jboolean bInit, jobject jMechanism, jlong jKey,
     jbyteArray jData, jint dataOff, jint dataLen) {
-    return dataReturning(env, "J_Encrypt",
-                         startWhen(bInit, J_EncryptInit, env, jSession, jMechanism, jKey), jData,
-                         dataOff, dataLen, "Data is NULL", kPaddingRoom, "jEncryptedData is NULL",
-                         [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
-                             return functionList->C_Encrypt(sessionOf(jSession), in.data(),
-                                                            in.length(), out, outLen);
-                         });
+    return dataReturning(
+        env, "J_Encrypt", startWhen(bInit, J_EncryptInit, env, jSession, jMechanism, jKey), jData,
+        dataOff, dataLen, "Data is NULL", kPaddingRoom, "jEncryptedData is NULL",
+        [&](CK_FUNCTION_LIST_PTR module, const InputWindow& in, CK_BYTE_PTR out,
+            CK_ULONG_PTR outLen) {
+            return module->C_Encrypt(sessionOf(jSession), in.data(), in.length(), out, outLen);
+        });
 }
 
 JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1Encrypt__JZLqorvik_Mechanism_2J_3BII_3BI(
@@ -74,9 +76,10 @@ JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1Encrypt__JZLqorvik_Mecha
     const jint result = dataFilling(
         env, "J_Encrypt", startWhen(bInit, J_EncryptInit, env, jSession, jMechanism, jKey), jData,
         dataOff, dataLen, "Data is NULL", jEnc, encOff,
-        [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
-            return last = functionList->C_Encrypt(sessionOf(jSession), in.data(), in.length(), out,
-                                                  outLen);
+        [&](CK_FUNCTION_LIST_PTR module, const InputWindow& in, CK_BYTE_PTR out,
+            CK_ULONG_PTR outLen) {
+            return last =
+                       module->C_Encrypt(sessionOf(jSession), in.data(), in.length(), out, outLen);
         });
     LogFunction("J_1Encrypt: ...finished.", last);
     return result;
@@ -112,9 +115,10 @@ Java_qorvik_nat_NativeSession_J_1DecryptUpdate__JZLqorvik_Mechanism_2J_3BII(
     return dataReturning(
         env, "J_DecryptUpdate", startWhen(bInit, J_DecryptInit, env, jSession, jMechanism, jKey),
         jEnc, encOff, encLen, "EncryptedData is NULL", kPaddingRoom, "jDecryptedData is NULL",
-        [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
-            return functionList->C_DecryptUpdate(sessionOf(jSession), in.data(), in.length(), out,
-                                                 outLen);
+        [&](CK_FUNCTION_LIST_PTR module, const InputWindow& in, CK_BYTE_PTR out,
+            CK_ULONG_PTR outLen) {
+            return module->C_DecryptUpdate(sessionOf(jSession), in.data(), in.length(), out,
+                                           outLen);
         });
 }
 
@@ -125,9 +129,10 @@ Java_qorvik_nat_NativeSession_J_1DecryptUpdate__JZLqorvik_Mechanism_2J_3BII_3BI(
     return dataFilling(env, "J_DecryptUpdate",
                        startWhen(bInit, J_DecryptInit, env, jSession, jMechanism, jKey), jEnc,
                        encOff, encLen, "EncryptedData is NULL", jData, dataOff,
-                       [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
-                           return functionList->C_DecryptUpdate(sessionOf(jSession), in.data(),
-                                                                in.length(), out, outLen);
+                       [&](CK_FUNCTION_LIST_PTR module, const InputWindow& in, CK_BYTE_PTR out,
+                           CK_ULONG_PTR outLen) {
+                           return module->C_DecryptUpdate(sessionOf(jSession), in.data(),
+                                                          in.length(), out, outLen);
                        });
 }
 
@@ -137,9 +142,9 @@ JNIEXPORT jbyteArray JNICALL Java_qorvik_nat_NativeSession_J_1Decrypt__JZLqorvik
     return dataReturning(
         env, "J_Decrypt", startWhen(bInit, J_DecryptInit, env, jSession, jMechanism, jKey), jEnc,
         encOff, encLen, "EncryptedData is NULL", kPaddingRoom, "jDecryptedData is NULL",
-        [&](const InputWindow& in, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
-            return functionList->C_Decrypt(sessionOf(jSession), in.data(), in.length(), out,
-                                           outLen);
+        [&](CK_FUNCTION_LIST_PTR module, const InputWindow& in, CK_BYTE_PTR out,
+            CK_ULONG_PTR outLen) {
+            return module->C_Decrypt(sessionOf(jSession), in.data(), in.length(), out, outLen);
         });
 }
 

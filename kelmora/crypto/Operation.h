@@ -80,7 +80,8 @@ jbyteArray newResultArray(JNIEnv* env, const CK_BYTE* data, CK_ULONG length,
 
 // Returning form: calls `call(buffer, &length)` with a buffer of `capacity`
 // bytes; on CKR_BUFFER_TOO_SMALL with a length the buffer grows to exactly
-// that length and the call is repeated (a bounded number of times).
+// that length and the call is repeated (a bounded number of times). A length
+// no Java array could take is refused before it is allocated.
 template <typename Call>
 jbyteArray returningForm(JNIEnv* env, CK_ULONG capacity, const char* resultMessage, Call call) {
     std::vector<CK_BYTE> buffer;
@@ -94,6 +95,7 @@ jbyteArray returningForm(JNIEnv* env, CK_ULONG capacity, const char* resultMessa
         }
         if (rv != CKR_BUFFER_TOO_SMALL) fail(rv);
         if (length == 0 || attempt == kMaxGrowingAttempts) fail(rv);
+        requireJavaArrayLength(length);
         capacity = length;
     }
 }
@@ -120,19 +122,19 @@ void startOrStop(Start start) {
 
 // Returning form of a data call: the module checked, the operation started
 // when asked (`start` returns non-zero after a refused start), the input
-// window taken, then `call(in, out, &outLen)` with a buffer of the input
+// window taken, then `call(module, in, out, &outLen)` with a buffer of the input
 // length plus `extra` bytes, growing when the module asks for more.
 template <typename Start, typename Call>
 jbyteArray dataReturning(JNIEnv* env, const char* name, Start start, jbyteArray jIn, jint off,
                          jint len, const char* inputMessage, CK_ULONG extra,
                          const char* resultMessage, Call call) {
     return guarded(env, name, jbyteArray{nullptr}, [&] {
-        requireModule();
+        CK_FUNCTION_LIST_PTR module = requireModule();
         startOrStop(start);
         InputWindow in(env, jIn, off, len, inputMessage);
         return returningForm(
             env, in.length() + extra, resultMessage,
-            [&](CK_BYTE_PTR out, CK_ULONG_PTR outLen) { return call(in, out, outLen); });
+            [&](CK_BYTE_PTR out, CK_ULONG_PTR outLen) { return call(module, in, out, outLen); });
     });
 }
 
@@ -142,11 +144,11 @@ template <typename Start, typename Call>
 jint dataFilling(JNIEnv* env, const char* name, Start start, jbyteArray jIn, jint off, jint len,
                  const char* inputMessage, jbyteArray jOut, jint outOff, Call call) {
     return guarded(env, name, jint{0}, [&] {
-        requireModule();
+        CK_FUNCTION_LIST_PTR module = requireModule();
         startOrStop(start);
         InputWindow in(env, jIn, off, len, inputMessage);
         OutputWindow out(env, jOut, outOff);
-        const CK_RV rv = call(in, out.data(), out.length());
+        const CK_RV rv = call(module, in, out.data(), out.length());
         if (rv != CKR_OK) fail(rv);
         return out.result(env);
     });

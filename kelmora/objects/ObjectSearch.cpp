@@ -11,11 +11,13 @@ namespace {
 
 constexpr CK_ULONG kBatch = 50;
 constexpr std::size_t kInlineHandles = 1000;
+// A module that never ends a search must not grow the process forever.
+constexpr CK_ULONG kMaxMatches = 16777216;
 
 // The handles found: the call's own 1000-entry buffer serves the usual
 // search; a larger result moves to the heap, so every match comes back.
 class FoundHandles {
-public:
+  public:
     // Room for one batch behind the handles found so far.
     CK_OBJECT_HANDLE* batchSpace() {
         if (heap_.empty() && count_ + kBatch <= kInlineHandles) return inline_ + count_;
@@ -27,7 +29,7 @@ public:
     CK_ULONG count() const { return count_; }
     const CK_OBJECT_HANDLE* data() const { return heap_.empty() ? inline_ : heap_.data(); }
 
-private:
+  private:
     CK_OBJECT_HANDLE inline_[kInlineHandles] = {};
     std::vector<CK_OBJECT_HANDLE> heap_;
     CK_ULONG count_ = 0;
@@ -58,6 +60,10 @@ void search(CK_FUNCTION_LIST_PTR module, CK_SESSION_HANDLE session, const Attrib
             fail(kLengthLargerThanBuffer);
         }
         found.add(got);
+        if (found.count() > kMaxMatches) {
+            module->C_FindObjectsFinal(session);
+            fail(kSearchTooLarge);
+        }
     } while (got == kBatch);
     rv = module->C_FindObjectsFinal(session);
     if (rv != CKR_OK) fail(rv);
@@ -81,8 +87,8 @@ JNIEXPORT jlongArray JNICALL Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqo
         LogFunction("J_1FindObjects (3pars): NewIntArray FindObjectCount: %d", 0,
                     static_cast<int>(found.count()));
         const jint count = narrowToInt(env, found.count());
-        LocalRef<jlongArray> handles(
-            env, require(env, env->NewLongArray(count), "jhObject is NULL"));
+        LocalRef<jlongArray> handles(env,
+                                     require(env, env->NewLongArray(count), "jhObject is NULL"));
         std::vector<jlong> values(found.data(), found.data() + count);
         env->SetLongArrayRegion(handles.get(), 0, count, values.data());
         return handles.release();
@@ -97,74 +103,75 @@ Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2_3I(JNIEnv* e
                                                                        jintArray types) {
     LogFunction("J_1FindObjects (4pars): entering...", 0);
     CK_RV rv = CKR_OK;
-    jobjectArray result = guarded(env, "J_FindObjects", jobjectArray{nullptr}, [&]() -> jobjectArray {
-        CK_FUNCTION_LIST_PTR module = requireModule();
-        AttributeTemplate tmpl(env, jTemplate);
-        LocalRef<jclass> objectClass(env, findClass(env, "qorvik/CryptokiObject",
-                                                    "Class 'qorvik/CryptokiObject' not found"));
-        jmethodID objectCtor = findMethod(env, objectClass.get(), "<init>",
-                                          "(I[Lqorvik/Attribute;)V",
-                                          "CryptokiObject constructor' not found");
-        LocalRef<jclass> attributeClass(
-            env, findClass(env, "qorvik/Attribute", "Class 'qorvik/Attribute' not found"));
-        jmethodID attributeCtor =
-            findMethod(env, attributeClass.get(), "<init>", "(ILjava/lang/Object;)V",
-                       "Attribute constructor' not found");
-        const CK_SESSION_HANDLE session = Session2CKSession(env, self);
-        FoundHandles found;
-        search(module, session, tmpl, found);
-        if (found.count() == 0) return nullptr;
+    jobjectArray result =
+        guarded(env, "J_FindObjects", jobjectArray{nullptr}, [&]() -> jobjectArray {
+            CK_FUNCTION_LIST_PTR module = requireModule();
+            AttributeTemplate tmpl(env, jTemplate);
+            LocalRef<jclass> objectClass(env, findClass(env, "qorvik/CryptokiObject",
+                                                        "Class 'qorvik/CryptokiObject' not found"));
+            jmethodID objectCtor =
+                findMethod(env, objectClass.get(), "<init>", "(I[Lqorvik/Attribute;)V",
+                           "CryptokiObject constructor' not found");
+            LocalRef<jclass> attributeClass(
+                env, findClass(env, "qorvik/Attribute", "Class 'qorvik/Attribute' not found"));
+            jmethodID attributeCtor =
+                findMethod(env, attributeClass.get(), "<init>", "(ILjava/lang/Object;)V",
+                           "Attribute constructor' not found");
+            const CK_SESSION_HANDLE session = Session2CKSession(env, self);
+            FoundHandles found;
+            search(module, session, tmpl, found);
+            if (found.count() == 0) return nullptr;
 
-        const jint count = narrowToInt(env, found.count());
-        LogFunction("J_1FindObjects (4pars): NewObjectArray FindObjectCount: %d", 0, count);
-        LocalRef<jobjectArray> objects(
-            env, require(env, env->NewObjectArray(count, objectClass.get(), nullptr),
-                         "jObject is NULL"));
-        // A null types array reads nothing, like an empty one.
-        ReadTemplate reads(env, types);
-        const jint typeCount = narrowToInt(env, reads.count());
-        for (jint n = 0; n < count; ++n) {
-            const CK_OBJECT_HANDLE handle = found.data()[n];
-            LogFunction("Object %d of %d", 0, n + 1, count);
-            if (typeCount > 0) {
-                LogFunction("J_1FindObjects (4pars): NewObjectArray GetTemplateLen: %d", 0,
-                            typeCount);
-            }
-            // With no types asked for, the object carries null instead of an array.
-            LocalRef<jobjectArray> attributes(
-                env, typeCount > 0 ? require(env,
-                                             env->NewObjectArray(typeCount, attributeClass.get(),
-                                                                 nullptr),
-                                             "jTemplate is NULL")
-                                   : nullptr);
-            for (jint i = 0; i < typeCount; ++i) {
-                LogFunction("#%d attribute %d of %d ", 0, n + 1, i + 1, typeCount);
-                CK_ATTRIBUTE& entry = reads[static_cast<CK_ULONG>(i)];
-                jobject value = nullptr;
-                // A failed read, or a module claiming more than it was given,
-                // leaves that value null; the search result still comes back.
-                if (readAttribute(env, module, session, handle, entry, rv, value) !=
-                    ReadOutcome::kRead) {
-                    LogFunction("C_GetAttributeValue error", rv);
+            const jint count = narrowToInt(env, found.count());
+            LogFunction("J_1FindObjects (4pars): NewObjectArray FindObjectCount: %d", 0, count);
+            LocalRef<jobjectArray> objects(
+                env, require(env, env->NewObjectArray(count, objectClass.get(), nullptr),
+                             "jObject is NULL"));
+            // A null types array reads nothing, like an empty one.
+            ReadTemplate reads(env, types);
+            const jint typeCount = narrowToInt(env, reads.count());
+            for (jint n = 0; n < count; ++n) {
+                const CK_OBJECT_HANDLE handle = found.data()[n];
+                LogFunction("Object %d of %d", 0, n + 1, count);
+                if (typeCount > 0) {
+                    LogFunction("J_1FindObjects (4pars): NewObjectArray GetTemplateLen: %d", 0,
+                                typeCount);
                 }
-                LocalRef<jobject> valueRef(env, value);
-                LocalRef<jobject> attribute(
+                // With no types asked for, the object carries null instead of an array.
+                LocalRef<jobjectArray> attributes(
+                    env, typeCount > 0 ? require(env,
+                                                 env->NewObjectArray(typeCount,
+                                                                     attributeClass.get(), nullptr),
+                                                 "jTemplate is NULL")
+                                       : nullptr);
+                for (jint i = 0; i < typeCount; ++i) {
+                    LogFunction("#%d attribute %d of %d ", 0, n + 1, i + 1, typeCount);
+                    CK_ATTRIBUTE& entry = reads[static_cast<CK_ULONG>(i)];
+                    jobject value = nullptr;
+                    // A failed read, or a module claiming more than it was given,
+                    // leaves that value null; the search result still comes back.
+                    if (readAttribute(env, module, session, handle, entry, rv, value) !=
+                        ReadOutcome::kRead) {
+                        LogFunction("C_GetAttributeValue error", rv);
+                    }
+                    LocalRef<jobject> valueRef(env, value);
+                    LocalRef<jobject> attribute(
+                        env, require(env,
+                                     env->NewObject(attributeClass.get(), attributeCtor,
+                                                    lowJint(entry.type), value),
+                                     "Pkcs11Attribute object is NULL"));
+                    env->SetObjectArrayElement(attributes.get(), i, attribute.get());
+                }
+                LocalRef<jobject> object(
                     env, require(env,
-                                 env->NewObject(attributeClass.get(), attributeCtor,
-                                                lowJint(entry.type), value),
-                                 "Pkcs11Attribute object is NULL"));
-                env->SetObjectArrayElement(attributes.get(), i, attribute.get());
+                                 env->NewObject(objectClass.get(), objectCtor, lowJint(handle),
+                                                attributes.get()),
+                                 "Cryptokiobj object is NULL"));
+                env->SetObjectArrayElement(objects.get(), n, object.get());
             }
-            LocalRef<jobject> object(
-                env, require(env,
-                             env->NewObject(objectClass.get(), objectCtor, lowJint(handle),
-                                            attributes.get()),
-                             "Cryptokiobj object is NULL"));
-            env->SetObjectArrayElement(objects.get(), n, object.get());
-        }
-        rv = CKR_OK;
-        return objects.release();
-    });
+            rv = CKR_OK;
+            return objects.release();
+        });
     LogFunction("J_1FindObjects (4pars): ...finished.", rv);
     return result;
 }

@@ -8,8 +8,7 @@ namespace {
 
 jobject newAttribute(JNIEnv* env, jclass attributeClass, jmethodID ctor, CK_ATTRIBUTE_TYPE type,
                      jobject value, const char* message) {
-    return require(env, env->NewObject(attributeClass, ctor, lowJint(type), value),
-                   message);
+    return require(env, env->NewObject(attributeClass, ctor, lowJint(type), value), message);
 }
 
 }  // namespace
@@ -62,7 +61,7 @@ JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1DestroyObject(JNIEnv* en
 }
 
 JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1GetObjectSize(JNIEnv* env, jobject self,
-                                                                     jlong jObject) {
+                                                                      jlong jObject) {
     LogFunction("J_1GetObjectSize: entering...", 0);
     CK_RV rv = CKR_OK;
     jint result = guarded(env, "J_GetObjectSize", jint{0}, [&] {
@@ -98,6 +97,8 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSession_J_1GetAttributeValue__JI
                 fail(rv);
             case ReadOutcome::kLengthBeyondBuffer:
                 fail(kLengthLargerThanBuffer);
+            case ReadOutcome::kLengthBeyondJavaArray:
+                fail(kLengthBeyondJavaArray);
             case ReadOutcome::kRead:
                 break;
         }
@@ -136,6 +137,8 @@ JNIEXPORT jobjectArray JNICALL Java_qorvik_nat_NativeSession_J_1GetAttributeValu
                     break;
                 case ReadOutcome::kLengthBeyondBuffer:
                     fail(kLengthLargerThanBuffer);
+                case ReadOutcome::kLengthBeyondJavaArray:
+                    fail(kLengthBeyondJavaArray);
                 case ReadOutcome::kRead:
                     break;
             }
@@ -151,8 +154,7 @@ JNIEXPORT jobjectArray JNICALL Java_qorvik_nat_NativeSession_J_1GetAttributeValu
     return result;
 }
 
-JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SetAttributeValue(JNIEnv* env,
-                                                                          jobject self,
+JNIEXPORT void JNICALL Java_qorvik_nat_NativeSession_J_1SetAttributeValue(JNIEnv* env, jobject self,
                                                                           jlong jObject,
                                                                           jobjectArray jTemplate) {
     LogFunction("J_1SetAttributeValue: entering...", 0);

@@ -29,7 +29,7 @@ struct JavaText {
 // Closes a session the module opened for a call that then failed, so no
 // session stays open that Java holds no handle for.
 class OpenedSession {
-public:
+  public:
     OpenedSession(CK_FUNCTION_LIST_PTR module, CK_SESSION_HANDLE handle)
         : module_(module), handle_(handle) {}
     OpenedSession(const OpenedSession&) = delete;
@@ -41,7 +41,7 @@ public:
     // The session now belongs to the NativeSession handed to Java.
     void keep() { module_ = nullptr; }
 
-private:
+  private:
     CK_FUNCTION_LIST_PTR module_;
     CK_SESSION_HANDLE handle_;
 };
@@ -60,8 +60,7 @@ jobject openSession(JNIEnv* env, jobject self, jint flags, const jbyte* userType
     const CK_SLOT_ID slot = readSlotId(env, self, slotClass.get(), "m_slotID field not found");
 
     CK_SESSION_HANDLE handle = 0;
-    rv = module->C_OpenSession(slot, static_cast<CK_FLAGS>(static_cast<long>(flags)), NULL_PTR,
-                               NULL_PTR, &handle);
+    rv = module->C_OpenSession(slot, ulongFromJint(flags), NULL_PTR, NULL_PTR, &handle);
     if (rv != CKR_OK) fail(rv);
     OpenedSession session(module, handle);
     armSignerPinCallback();
@@ -73,9 +72,9 @@ jobject openSession(JNIEnv* env, jobject self, jint flags, const jbyte* userType
         if (rv != CKR_OK && rv != CKR_USER_ALREADY_LOGGED_IN) fail(rv);
     }
 
-    jobject result = require(env, env->NewObject(sessionClass.get(), sessionCtor, self,
-                                                 lowJint(session.handle())),
-                             "NativeSession object is NULL");
+    jobject result = require(
+        env, env->NewObject(sessionClass.get(), sessionCtor, self, lowJint(session.handle())),
+        "NativeSession object is NULL");
     session.keep();
     return result;
 }
@@ -118,9 +117,8 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1OpenSession__I(JNIEnv* e
                                                                        jint flags) {
     LogFunction("J_1OpenSession: entering...", 0);
     CK_RV rv = CKR_OK;
-    jobject result = guarded(env, "J_OpenSession", jobject{nullptr}, [&] {
-        return openSession(env, self, flags, nullptr, nullptr, rv);
-    });
+    jobject result = guarded(env, "J_OpenSession", jobject{nullptr},
+                             [&] { return openSession(env, self, flags, nullptr, nullptr, rv); });
     LogFunction("J_1OpenSession: ...finished", rv);
     return result;
 }
@@ -129,9 +127,8 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1OpenSession__IBLjava_lan
     JNIEnv* env, jobject self, jint flags, jbyte userType, jstring pin) {
     LogFunction("J_1OpenSession (5pars): entering...", 0);
     CK_RV rv = CKR_OK;
-    jobject result = guarded(env, "J_OpenSession", jobject{nullptr}, [&] {
-        return openSession(env, self, flags, &userType, pin, rv);
-    });
+    jobject result = guarded(env, "J_OpenSession", jobject{nullptr},
+                             [&] { return openSession(env, self, flags, &userType, pin, rv); });
     LogFunction("J_1OpenSession (5pars): ...finished", rv);
     return result;
 }
@@ -179,11 +176,15 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSession_J_1GetSessionInfo(JNIEnv
         CK_SESSION_INFO info{};
         rv = module->C_GetSessionInfo(session, &info);
         if (rv != CKR_OK) fail(rv);
-        const jint slot = narrowToInt(env, info.slotID);
+        // A slot ID is an identifier: any 32-bit one comes back as the int Java
+        // names it by, so it can be handed to the module again.
+        const jint slot = info.slotID <= 0xFFFFFFFFul ? lowJint(info.slotID)
+                                                      : narrowToInt(env, info.slotID);
         const jint state = narrowToInt(env, info.state);
         const jint flags = narrowToInt(env, info.flags);
         const jint deviceError = narrowToInt(env, info.ulDeviceError);
-        return require(env, env->NewObject(infoClass.get(), infoCtor, slot, state, flags, deviceError),
+        return require(env,
+                       env->NewObject(infoClass.get(), infoCtor, slot, state, flags, deviceError),
                        "SessionInfo object is NULL");
     });
     LogFunction("J_1GetSessionInfo : ...finished.", rv);

@@ -138,6 +138,7 @@ JNIEXPORT jintArray JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismList(JNIEn
         CK_ULONG count = 0;
         rv = module->C_GetMechanismList(slot, NULL_PTR, &count);
         if (rv != CKR_OK) fail(rv);
+        requireJavaArrayLength(count);
         // At least one entry, so the second call never degrades into a query.
         std::vector<CK_MECHANISM_TYPE> types(count > 0 ? count : 1);
         const CK_ULONG capacity = count;
@@ -174,8 +175,7 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismInfo(JNIEnv*
         // Zeroed first: some modules only set the bits and sizes that apply,
         // leaving the rest as they found it.
         CK_MECHANISM_INFO info{};
-        rv = module->C_GetMechanismInfo(
-            slot, static_cast<CK_MECHANISM_TYPE>(static_cast<long>(type)), &info);
+        rv = module->C_GetMechanismInfo(slot, ulongFromJint(type), &info);
         if (rv != CKR_OK) fail(rv);
         const jint maxKeySize = narrowToInt(env, info.ulMaxKeySize);
         const jint minKeySize = narrowToInt(env, info.ulMinKeySize);

@@ -7,11 +7,11 @@
 #include "../core/JniGuards.h"
 #include "../kelmora.h"
 
-// The slot ID of a NativeSlot: its int field m_slotID widened with sign.
+// The slot ID of a NativeSlot: the 32 bits of its int field m_slotID.
 inline CK_SLOT_ID readSlotId(JNIEnv* env, jobject self, jclass slotClass,
                              const char* fieldMessage) {
     jfieldID field = findField(env, slotClass, "m_slotID", "I", fieldMessage);
-    return static_cast<CK_SLOT_ID>(static_cast<long>(env->GetIntField(self, field)));
+    return ulongFromJint(env->GetIntField(self, field));
 }
 
 // A blank-padded text field as a Java string: copied into a zeroed buffer one

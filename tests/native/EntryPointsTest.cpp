@@ -238,10 +238,11 @@ TEST_F(EntryPointsTest, WaitForSlotEventHandsOutTheSlot) {
     expectNoException();
     ASSERT_NE(slot, nullptr);
     EXPECT_EQ(slotId(slot), -2);
-    // Flags are widened with their sign.
+    // A flag word is its 32 bits, not a negative number.
     Java_qorvik_nat_NativeCryptoki_WaitForSlotEvent(env, cryptoki, -1, nullptr);
     expectRv("J_WaitForSlotEvent", CKR_NO_EVENT);
-    EXPECT_EQ(mock.p11mock_log_arg(mock.p11mock_log_last("C_WaitForSlotEvent"), 0), ~CK_ULONG(0));
+    EXPECT_EQ(mock.p11mock_log_arg(mock.p11mock_log_last("C_WaitForSlotEvent"), 0),
+              CK_ULONG(0xFFFFFFFF));
 }
 
 TEST_F(EntryPointsTest, SessionHandleIsReadFromTheJavaObject) {

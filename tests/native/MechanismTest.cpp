@@ -2,6 +2,7 @@
 // byte for byte, each row's failures, and the freeing of what was built.
 #include <cstdarg>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -217,10 +218,9 @@ TEST_F(MechanismTest, TypesOutsideTheTableTakeNoParameterWhateverItHolds) {
     }
 }
 
-TEST_F(MechanismTest, VendorTypesWidenWithTheirSign) {
+TEST_F(MechanismTest, VendorTypesKeepTheirThirtyTwoBits) {
     MechanismRecord record(env, mechanism(0x80000123u, javaBytes(kIv8)));
-    // The int -2147483357 as a CK_ULONG: every bit above 31 set.
-    EXPECT_EQ(record.get()->mechanism, ~CK_ULONG(0) - 0x7FFFFEDCu);
+    EXPECT_EQ(record.get()->mechanism, CK_ULONG(0x80000123));
     EXPECT_EQ(record.get()->pParameter, nullptr);
 }
 
@@ -294,7 +294,7 @@ TEST_F(MechanismTest, OaepWithoutSourceDataHasNullPointerAndLengthZero) {
     MechanismRecord record(env, mechanism(CKM_RSA_PKCS_OAEP, oaep(-1, 2, 1, nullptr)));
     CK_RSA_PKCS_OAEP_PARAMS expected;
     std::memset(&expected, 0, sizeof expected);
-    expected.hashAlg = ~CK_ULONG(0);  // a negative int keeps its sign
+    expected.hashAlg = 0xFFFFFFFF;  // an identifier: the int's 32 bits
     expected.mgf = 2;
     expected.source = 1;
     EXPECT_EQ(parameterBytes(*record.get()), bytesOfRecord(expected));
@@ -350,7 +350,7 @@ TEST_F(MechanismTest, Rc5Records) {
     }
     MechanismRecord mac(env, mechanism(CKM_RC5_MAC_GENERAL, rc5MacGeneral(8, 16, -2)));
     EXPECT_EQ(parameterBytes(*mac.get()),
-              bytesOfRecord(CK_RC5_MAC_GENERAL_PARAMS{8, 16, ~CK_ULONG(0) - 1}));
+              bytesOfRecord(CK_RC5_MAC_GENERAL_PARAMS{8, 16, 0xFFFFFFFE}));
 }
 
 TEST_F(MechanismTest, Rc5CbcCopiesTheWholeIvWithItsLength) {
@@ -483,7 +483,7 @@ TEST_F(MechanismTest, ExtractRecordIsTheBitIndex) {
     MechanismRecord record(env, mechanism(CKM_EXTRACT_KEY_FROM_KEY, extract(3)));
     EXPECT_EQ(parameterBytes(*record.get()), bytesOfRecord(CK_EXTRACT_PARAMS{3}));
     MechanismRecord negative(env, mechanism(CKM_EXTRACT_KEY_FROM_KEY, extract(-8)));
-    EXPECT_EQ(parameterBytes(*negative.get()), bytesOfRecord(CK_EXTRACT_PARAMS{~CK_ULONG(0) - 7}));
+    EXPECT_EQ(parameterBytes(*negative.get()), bytesOfRecord(CK_EXTRACT_PARAMS{0xFFFFFFF8}));
 }
 
 TEST_F(MechanismTest, Ssl3MasterKeyRecordHoldsTheVersionAndBothRandoms) {
@@ -565,11 +565,14 @@ TEST_F(MechanismTest, Ssl3KeyAndMacRecordByteForByte) {
         expectedMaterial.hClientMacSecret = 1;
         expectedMaterial.hServerMacSecret = 2;
         expectedMaterial.hClientKey = 3;
-        expectedMaterial.hServerKey = ~CK_ULONG(0) - 3;
+        expectedMaterial.hServerKey = 0xFFFFFFFC;
         expectedMaterial.pIVClient = material->pIVClient;
-        expectedMaterial.pIVServer = nullptr;  // a null IV array
+        expectedMaterial.pIVServer = material->pIVServer;
         EXPECT_EQ(bytesOfRecord(*material), bytesOfRecord(expectedMaterial));
         EXPECT_EQ(bytesAt(material->pIVClient, 8), kIv8);
+        // A null IV array still gets the buffer the module writes the IV into.
+        ASSERT_NE(material->pIVServer, nullptr);
+        EXPECT_EQ(bytesAt(material->pIVServer, 8), std::string(8, '\0'));
     }
 }
 
@@ -623,21 +626,80 @@ TEST_F(MechanismTest, Ssl3KeyAndMacIvBuffersFitTheIvSizeAndAreZeroFilled) {
     }
 }
 
-TEST_F(MechanismTest, NegativeIvSizeIsRefused) {
-    // The module would take it for a huge size and write past the IV buffers.
-    CK_MECHANISM record{0, nullptr, 0};
-    try {
-        Mechanism2CKMechanism(env,
-                              mechanism(CKM_SSL3_KEY_AND_MAC_DERIVE,
-                                        keyMat(128, 128, -64, false,
-                                               randomData(javaBytes("c"), javaBytes("s")),
-                                               keyMatOut(javaBytes("12345678"), nullptr))),
-                              &record);
-        ADD_FAILURE() << "expected a failure";
-    } catch (const MessageFailure& f) {
-        EXPECT_STREQ(f.message, "Mechanism2CKMechanism - ivSizeInBits out of range");
+TEST_F(MechanismTest, Ssl3KeyAndMacSizesOutOfRangeAreRefused) {
+    // Negative sizes would reach the module as huge ones; an IV above 1024 bits
+    // belongs to no cipher and would only cost two large buffers.
+    struct Case {
+        jint mac, key, iv;
+        const char* message;
+    };
+    const Case cases[] = {
+        {128, 128, -64, "Mechanism2CKMechanism - ivSizeInBits out of range"},
+        {128, 128, -1, "Mechanism2CKMechanism - ivSizeInBits out of range"},
+        {128, 128, 1025, "Mechanism2CKMechanism - ivSizeInBits out of range"},
+        {128, 128, 0x7FFFFFFF, "Mechanism2CKMechanism - ivSizeInBits out of range"},
+        {128, 128, INT_MIN, "Mechanism2CKMechanism - ivSizeInBits out of range"},
+        {-1, 128, 64, "Mechanism2CKMechanism - macSizeInBits out of range"},
+        {INT_MIN, 128, 64, "Mechanism2CKMechanism - macSizeInBits out of range"},
+        {160, -8, 64, "Mechanism2CKMechanism - keySizeInBits out of range"},
+        {160, 128, 1024, nullptr},
+        {0x7FFFFFFF, 0x7FFFFFFF, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        for (jobject ivs : {keyMatOut(javaBytes("12345678"), nullptr), keyMatOut(nullptr, nullptr)}) {
+            CK_MECHANISM record{0, nullptr, 0};
+            const char* message = nullptr;
+            try {
+                Mechanism2CKMechanism(
+                    env,
+                    mechanism(CKM_SSL3_KEY_AND_MAC_DERIVE,
+                              keyMat(c.mac, c.key, c.iv, false,
+                                     randomData(javaBytes("c"), javaBytes("s")), ivs)),
+                    &record);
+            } catch (const MessageFailure& f) {
+                message = f.message;
+            }
+            if (c.message == nullptr) {
+                EXPECT_EQ(message, nullptr) << c.mac << "/" << c.key << "/" << c.iv;
+                EXPECT_NE(record.pParameter, nullptr);
+                FreeMechanism(&record);
+            } else {
+                EXPECT_STREQ(message, c.message) << c.mac << "/" << c.key << "/" << c.iv;
+                EXPECT_EQ(record.pParameter, nullptr);
+            }
+        }
     }
-    EXPECT_EQ(record.pParameter, nullptr);
+}
+
+TEST_F(MechanismTest, Ssl3KeyAndMacIvBuffersExistWithoutJavaArrays) {
+    // The module writes ivSizeInBits / 8 bytes into each buffer whatever Java
+    // supplied; without IVs asked for and without arrays there is none.
+    struct Case {
+        jint ivSizeInBits;
+        std::size_t bufferSize;
+    };
+    for (const Case& c : {Case{0, 0}, Case{8, 8}, Case{64, 8}, Case{72, 9}, Case{1024, 128}}) {
+        MechanismRecord record(env, mechanism(CKM_SSL3_KEY_AND_MAC_DERIVE,
+                                              keyMat(128, 128, c.ivSizeInBits, false,
+                                                     randomData(javaBytes("c"), javaBytes("s")),
+                                                     keyMatOut(nullptr, nullptr))));
+        const auto* got = recordOf<CK_SSL3_KEY_MAT_PARAMS>(*record.get());
+        ASSERT_NE(got, nullptr);
+        ASSERT_NE(got->pReturnedKeyMaterial, nullptr);
+        CK_SSL3_KEY_MAT_OUT& material = *got->pReturnedKeyMaterial;
+        if (c.bufferSize == 0) {
+            EXPECT_EQ(material.pIVClient, nullptr);
+            EXPECT_EQ(material.pIVServer, nullptr);
+            continue;
+        }
+        ASSERT_NE(material.pIVClient, nullptr) << c.ivSizeInBits;
+        ASSERT_NE(material.pIVServer, nullptr) << c.ivSizeInBits;
+        // Every byte is read and written: the sanitizer build catches a short buffer.
+        EXPECT_EQ(bytesAt(material.pIVClient, c.bufferSize), std::string(c.bufferSize, '\0'));
+        EXPECT_EQ(bytesAt(material.pIVServer, c.bufferSize), std::string(c.bufferSize, '\0'));
+        std::memset(material.pIVClient, 0xEE, c.bufferSize);
+        std::memset(material.pIVServer, 0xEE, c.bufferSize);
+    }
 }
 
 TEST_F(MechanismTest, PbeRecordNarrowsEachCharacterToItsByte) {
@@ -678,7 +740,7 @@ TEST_F(MechanismTest, PbeInitVectorIsEightBytesSeededFromTheArray) {
         EXPECT_EQ(bytesAt(got->pInitVector, 8), expected);
         EXPECT_EQ(got->ulPasswordLen, 0u);
         EXPECT_EQ(got->ulSaltLen, 0u);
-        EXPECT_EQ(got->ulIteration, ~CK_ULONG(0));
+        EXPECT_EQ(got->ulIteration, CK_ULONG(0xFFFFFFFF));
         if (got->pInitVector != nullptr) std::memset(got->pInitVector, 0xEE, 8);
     }
 }

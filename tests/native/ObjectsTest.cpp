@@ -68,7 +68,7 @@ TEST_F(WriteTemplateTest, ValueClassesBecomeTheirCryptokiForms) {
     EXPECT_EQ(e[0].type, CKA_CLASS);
     ASSERT_EQ(e[0].ulValueLen, sizeof(CK_ULONG)) << "the full CK_ULONG width";
     EXPECT_EQ(*static_cast<CK_ULONG*>(e[0].pValue), 5u);
-    EXPECT_EQ(*static_cast<CK_ULONG*>(e[1].pValue), ~CK_ULONG(0)) << "widened with its sign";
+    EXPECT_EQ(*static_cast<CK_ULONG*>(e[1].pValue), CK_ULONG(0xFFFFFFFF)) << "its 32 bits";
     EXPECT_EQ(valueBytes(e[2]), std::string(1, '\x01'));
     EXPECT_EQ(valueBytes(e[3]), std::string(1, '\x00'));
     EXPECT_EQ(valueBytes(e[4]), "abc");

@@ -241,8 +241,8 @@ TEST_F(SessionsTest, ClosingSessions) {
     EXPECT_EQ(mock.p11mock_session_count(), 0u);
 }
 
-TEST_F(SessionsTest, NegativeSlotIdsTravelSignExtendedBothWays) {
-    const CK_SLOT_ID ids[] = {~CK_ULONG(0x7FFFFFFF)};
+TEST_F(SessionsTest, SlotIdsFromBit31RoundTrip) {
+    const CK_SLOT_ID ids[] = {CK_ULONG(0x80000000)};
     const int present[] = {1};
     mock.p11mock_set_slots(1, ids, present);
     slot = newSlot(INT_MIN);

@@ -141,14 +141,14 @@ TEST_F(SlotQueriesTest, SlotFlagsWithBit31RaiseTheRangeFailure) {
     expectFailure("Check64BitLen", 5, "Value out of size for 32 bit (jint)");
 }
 
-TEST_F(SlotQueriesTest, NegativeSlotIdReachesTheModuleSignExtended) {
+TEST_F(SlotQueriesTest, SlotIdFromBit31ReachesTheModuleAsItsThirtyTwoBits) {
     slot = newSlot(-2);
     EXPECT_EQ(slotInfo(), nullptr);
     expectRv("J_GetSlotInfo", CKR_SLOT_ID_INVALID);
-    EXPECT_EQ(mock.lastArg("C_GetSlotInfo", 0), ~CK_ULONG(1));
+    EXPECT_EQ(mock.lastArg("C_GetSlotInfo", 0), CK_ULONG(0xFFFFFFFE));
     EXPECT_EQ(tokenInfo(), nullptr);
     expectRv("J_GetTokenInfo", CKR_SLOT_ID_INVALID);
-    EXPECT_EQ(mock.lastArg("C_GetTokenInfo", 0), ~CK_ULONG(1));
+    EXPECT_EQ(mock.lastArg("C_GetTokenInfo", 0), CK_ULONG(0xFFFFFFFE));
 }
 
 TEST_F(SlotQueriesTest, MechanismListKeepsOrderAndLow32Bits) {
@@ -195,7 +195,8 @@ TEST_F(SlotQueriesTest, MechanismInfoInConstructorOrder) {
 
     EXPECT_EQ(Java_qorvik_nat_NativeSlot_J_1GetMechanismInfo(env, slot, -5), nullptr);
     expectRv("J_GetMechanismInfo", CKR_MECHANISM_INVALID);
-    EXPECT_EQ(mock.lastArg("C_GetMechanismInfo", 1), ~CK_ULONG(4)) << "type widened with sign";
+    EXPECT_EQ(mock.lastArg("C_GetMechanismInfo", 1), CK_ULONG(0xFFFFFFFB))
+        << "a type is its 32 bits";
 }
 
 TEST_F(SlotQueriesTest, FieldsTheModuleLeavesAloneArriveAsZero) {

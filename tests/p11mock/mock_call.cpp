@@ -144,6 +144,12 @@ Call& Call::mechanism(const CK_MECHANISM* mech) {
 }
 
 bool Call::intercepted(CK_RV* rv, bool needs_init) {
+    if (st.hook != nullptr && st.hook_for == name_) {
+        void (*hook)(void*) = st.hook;
+        st.hook = nullptr;
+        st.hook_for.clear();
+        hook(st.hook_arg);
+    }
     if (!st.callback.armed_for.empty() && st.callback.armed_for == name_) {
         st.callback.armed_for.clear();
         run_callback(st.callback);
@@ -175,6 +181,14 @@ bool Call::take_too_small(CK_ULONG* reported) {
     return true;
 }
 
+bool Call::take_query(CK_ULONG* reported) {
+    auto it = st.query_len.find(name_);
+    if (it == st.query_len.end()) return false;
+    *reported = it->second;
+    st.query_len.erase(it);
+    return true;
+}
+
 bool Call::take_report(CK_ULONG* reported) {
     FunctionFaults& f = st.faults[name_];
     auto at = f.report_at.find(f.calls);
@@ -199,15 +213,17 @@ void write_reported(unsigned char* dest, CK_ULONG capacity, const unsigned char*
     const CK_ULONG n = std::min(reported, capacity);
     const CK_ULONG from_real = std::min(n, real_count);
     if (from_real > 0) std::memcpy(dest, real, from_real * element_size);
-    if (n > from_real) {
-        std::memset(dest + from_real * element_size, 0xA5, (n - from_real) * element_size);
+    const int filler = state().report_filler;
+    if (n > from_real && filler >= 0) {
+        std::memset(dest + from_real * element_size, filler, (n - from_real) * element_size);
     }
 }
 
 Delivery deliver_bytes(Call& call, const Bytes& out, CK_BYTE_PTR buffer, CK_ULONG_PTR length) {
     if (length == nullptr) return {CKR_ARGUMENTS_BAD, false};
     if (buffer == nullptr) {
-        *length = out.size();
+        CK_ULONG lie = 0;
+        *length = call.take_query(&lie) ? lie : out.size();
         return {CKR_OK, false};
     }
     CK_ULONG reported = 0;
@@ -233,7 +249,8 @@ CK_RV deliver_list(Call& call, const std::vector<CK_ULONG>& items, CK_ULONG_PTR 
                    CK_ULONG_PTR count) {
     if (count == nullptr) return CKR_ARGUMENTS_BAD;
     if (buffer == nullptr) {
-        *count = items.size();
+        CK_ULONG lie = 0;
+        *count = call.take_query(&lie) ? lie : items.size();
         return CKR_OK;
     }
     CK_ULONG reported = 0;

@@ -36,6 +36,8 @@ class Call {
     // Pending output faults of this function, consumed when taken.
     bool take_too_small(CK_ULONG* reported);
     bool take_report(CK_ULONG* reported);
+    // A lying answer armed for this function's next length query.
+    bool take_query(CK_ULONG* reported);
 
     // Logs the result and hands it back.
     CK_RV done(CK_RV rv);

@@ -133,6 +133,12 @@ void State::reset() {
     log.clear();
     ++log_generation;
     callback = CallbackState{};
+    hook_for.clear();
+    hook = nullptr;
+    hook_arg = nullptr;
+    report_filler = 0xA5;
+    query_len.clear();
+    endless_search = false;
     random_state = 0x5EEDF00DCAFEULL;
     cipher_block = 1;
 }

@@ -144,6 +144,17 @@ struct State {
     unsigned long log_generation = 0;
 
     CallbackState callback;
+    // A test's function run once at the start of the next call of hook_for.
+    std::string hook_for;
+    void (*hook)(void*) = nullptr;
+    void* hook_arg = nullptr;
+    // What a lying call writes past the real bytes: a byte value, or -1 for
+    // nothing (the caller's buffer keeps what it held).
+    int report_filler = 0xA5;
+    // Length a function's next length query (null buffer) answers with CKR_OK.
+    std::map<std::string, CK_ULONG> query_len;
+    // C_FindObjects fills every buffer it is handed and never runs dry.
+    bool endless_search = false;
     uint64_t random_state = 0;
     CK_ULONG cipher_block = 1;
 

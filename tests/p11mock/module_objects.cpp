@@ -141,7 +141,8 @@ P11MOCK_EXPORT CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_H
             (a == nullptr ? invalid : sensitive) = true;
             t.ulValueLen = CK_UNAVAILABLE_INFORMATION;
         } else if (t.pValue == nullptr) {
-            t.ulValueLen = a->value.size();
+            CK_ULONG lie = 0;
+            t.ulValueLen = c.take_query(&lie) ? lie : a->value.size();
         } else if (fault_small) {
             t.ulValueLen = too_small_len;
             small = true;
@@ -206,6 +207,11 @@ P11MOCK_EXPORT CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_
     if (session == nullptr) return c.done(CKR_SESSION_HANDLE_INVALID);
     if (!session->finding) return c.done(CKR_OPERATION_NOT_INITIALIZED);
     if (phObject == nullptr || pulObjectCount == nullptr) return c.done(CKR_ARGUMENTS_BAD);
+    if (c.st.endless_search) {
+        for (CK_ULONG i = 0; i < ulMaxObjectCount; ++i) phObject[i] = i + 1;
+        *pulObjectCount = ulMaxObjectCount;
+        return c.done(CKR_OK);
+    }
     const CK_ULONG remaining = session->found.size() - session->found_next;
     const CK_OBJECT_HANDLE* next = session->found.data() + session->found_next;
     const CK_ULONG n = std::min(ulMaxObjectCount, remaining);

@@ -42,6 +42,20 @@ void p11mock_buffer_too_small_next(const char* fn, CK_ULONG reported_len);
 void p11mock_report_len_next(const char* fn, CK_ULONG reported_len);
 // Drops every pending fault.
 void p11mock_clear_faults(void);
+// What a lying call (report_len_next) writes past the real bytes: 0xA5 by
+// default; -1 writes nothing, so the caller's buffer keeps what it held
+// before, as with a module that claims bytes it never wrote.
+void p11mock_set_report_filler(int byte_or_minus_one);
+// Runs hook(arg) once, at the start of the next call of fn (before its
+// faults), on the calling thread: a stand-in for whatever a module may do
+// during a call.
+void p11mock_hook_next(const char* fn, void (*hook)(void*), void* arg);
+// The next length query (null buffer) of fn answers CKR_OK with reported_len
+// whatever the output would be (an attribute read: that attribute's query).
+void p11mock_query_len_next(const char* fn, CK_ULONG reported_len);
+// While on, C_FindObjects fills every buffer it is handed and never runs dry:
+// a module whose search never ends.
+void p11mock_endless_search(int on);
 // Misbehaving modules, until p11mock_clear_faults: every output-producing
 // call of fn answers CKR_BUFFER_TOO_SMALL, reporting first_len, then
 // first_len + growth, first_len + 2 * growth, ... (growth 0: the same length
