@@ -55,7 +55,7 @@ for target in "${targets[@]}"; do
   fi
   crashed=$(( $(count_files "$crashes") - before ))
   if [ "$rc" -ne 0 ] && [ "$crashed" -eq 0 ]; then crashed=1; fi
-  warnings=$(grep -c 'WARNING in native method' "$log" || true)
+  warnings=$(grep -c -E 'WARNING in native method|WARNING: JNI local refs' "$log" || true)
 
   if [ "$crashed" -ne 0 ] || [ "$warnings" -ne 0 ] || [ -z "$executions" ]; then
     failed=1

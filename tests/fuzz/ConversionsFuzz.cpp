@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -1084,7 +1085,7 @@ void throughTheModule(Bytes& in, const AttributeInput& attributes,
     jobject session = openSession();
     jlong sessionHandle = Session2CKSession(env, session);
     const std::optional<std::string> none;
-    int method = in.u8() % 7;
+    int method = in.u8() % 8;
     // The test module makes a key of whatever CKA_VALUE_LEN asks for: gigabytes
     // are a cost of that module, not of the bridge.
     if (method == 4 || method == 5) {
@@ -1138,9 +1139,42 @@ void throughTheModule(Bytes& in, const AttributeInput& attributes,
                                                       mechanism.mechanism, static_cast<jlong>(key));
             expectOutcome("J_SignInit", takeReported(), none, mechanismFailure);
             break;
+        case 7: {
+            // Read back through the module: one value per type asked for, or a failure.
+            jintArray types = typeArray(in);
+            jobjectArray values = Java_qorvik_nat_NativeSession_J_1GetAttributeValue__J_3I(
+                env, session, static_cast<jlong>(key), types);
+            const std::optional<Reported> reported = takeReported();
+            if (reported) {
+                FUZZ_CHECK(reported->function == "J_GetAttributeValue" && reported->code != 0);
+            } else {
+                FUZZ_CHECK(values != nullptr &&
+                           env->GetArrayLength(values) == env->GetArrayLength(types));
+            }
+            if (values != nullptr) env->DeleteLocalRef(values);
+            env->DeleteLocalRef(types);
+            break;
+        }
     }
     functionList->C_CloseAllSessions(1);
     env->DeleteLocalRef(session);
+}
+
+// Values as a module answers them: any type, any length up to the buffer,
+// any bytes. Converting one back reads no byte beyond what the module wrote.
+void moduleAnswers(Bytes& in) {
+    const int count = in.u8() % 4;
+    for (int i = 0; i < count; ++i) {
+        const CK_ATTRIBUTE_TYPE type = widened(attributeType(in));
+        const std::size_t length = in.u8() % 24;
+        // Exactly as long as the length stated, so the sanitizer sees any read past it.
+        std::unique_ptr<uint8_t[]> value(new uint8_t[length > 0 ? length : 1]());
+        in.take(value.get(), length);
+        CK_ATTRIBUTE answer{type, value.get(), static_cast<CK_ULONG>(length)};
+        Element element;
+        element.type = static_cast<jint>(type);
+        checkReadBack(element, answer);
+    }
 }
 
 }  // namespace
@@ -1181,6 +1215,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::optional<std::string> templateFailure = convertAttributes(attributes);
     const std::optional<std::string> mechanismFailure = convertMechanism(mechanism);
     throughTheModule(in, attributes, templateFailure, mechanism, mechanismFailure);
+    moduleAnswers(in);
     FUZZ_CHECK(!env->ExceptionCheck());
     env->PopLocalFrame(nullptr);
     return 0;
