@@ -45,7 +45,11 @@ PKCS11SPY=$softhsm
 PKCS11SPY_OUTPUT=$work/spy.log
 export SOFTHSM2_CONF LD_LIBRARY_PATH PKCS11SPY PKCS11SPY_OUTPUT
 
+# -Xcheck:jni checks every JNI call the bridge makes; a warning it prints fails the run
+# even when every test passed.
+status=0
 "$java" \
+    -Xcheck:jni \
     -Dkelvane.library="$library" \
     -Dkelvane.softhsm="$softhsm" \
     -Dkelvane.spy="$spy" \
@@ -57,4 +61,11 @@ export SOFTHSM2_CONF LD_LIBRARY_PATH PKCS11SPY PKCS11SPY_OUTPUT
     --fail-if-no-tests \
     --disable-banner \
     --disable-ansi-colors \
-    --details=tree
+    --details=tree >"$work/junit.out" 2>&1 || status=$?
+cat "$work/junit.out"
+warnings=$(grep -c 'WARNING in native method' "$work/junit.out" || true)
+if [ "$warnings" -ne 0 ]; then
+    echo "run-junit: FAILED: $warnings -Xcheck:jni warnings (WARNING in native method)" >&2
+    exit 1
+fi
+exit "$status"
