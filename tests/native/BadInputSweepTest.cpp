@@ -521,6 +521,29 @@ class BadInputSweep : public BridgeTest, public ::testing::WithParamInterface<st
                     break;
                 }
                 case Kind::kFlag:
+                    // With the initialise flag off the start routine's
+                    // arguments are never read: a null mechanism and a
+                    // bogus key are then no failure of the bridge's.
+                    if (m.start != nullptr && arg.good) {
+                        add(
+                            where + "flag off, start arguments null or bogus",
+                            [&m, at](Call& c) {
+                                c.a[at].z = JNI_FALSE;
+                                std::size_t slot = 0;
+                                for (const Arg& other : m.args) {
+                                    if (other.atStart && other.kind == Kind::kMechanism) {
+                                        c.a[slot].l = nullptr;
+                                    } else if (other.atStart && other.kind == Kind::kObjectHandle) {
+                                        c.a[slot].j = -1;
+                                    } else if (other.atStart && other.kind == Kind::kBytes) {
+                                        c.a[slot].l = nullptr;
+                                    }
+                                    slot += static_cast<std::size_t>(width(other.kind));
+                                }
+                            },
+                            either(m.function));
+                    }
+                    break;
                 case Kind::kIgnored:
                     break;
                 case Kind::kInt:
@@ -645,6 +668,154 @@ class BadInputSweep : public BridgeTest, public ::testing::WithParamInterface<st
         return newObject((std::string("qorvik/params/") + className).c_str());
     }
 
+    // ---- Parameter objects with odd contents -----------------------------------------
+
+    struct Field {
+        const char* name;
+        const char* signature;
+        jvalue value;
+    };
+    static Field intField(const char* name, jint v) {
+        jvalue j{};
+        j.i = v;
+        return {name, "I", j};
+    }
+    static Field objectField(const char* name, const char* signature, jobject v) {
+        jvalue j{};
+        j.l = v;
+        return {name, signature, j};
+    }
+    static Field bytesField(const char* name, jbyteArray v) { return objectField(name, "[B", v); }
+
+    // An object of `classPath` with the given fields set (the rest zero or null).
+    jobject objectWith(const char* classPath, std::initializer_list<Field> fields) {
+        jobject object = newObject(classPath);
+        jclass cls = env->GetObjectClass(object);
+        for (const Field& f : fields) {
+            jfieldID id = env->GetFieldID(cls, f.name, f.signature);
+            if (id == nullptr) {
+                env->ExceptionClear();
+                ADD_FAILURE() << classPath << " has no field " << f.name << " " << f.signature;
+                continue;
+            }
+            if (f.signature[0] == 'I') {
+                env->SetIntField(object, id, f.value.i);
+            } else {
+                env->SetObjectField(object, id, f.value.l);
+            }
+        }
+        env->DeleteLocalRef(cls);
+        return object;
+    }
+
+    jcharArray chars(const std::u16string& text) {
+        jcharArray array = env->NewCharArray(static_cast<jsize>(text.size()));
+        env->SetCharArrayRegion(array, 0, static_cast<jsize>(text.size()),
+                                reinterpret_cast<const jchar*>(text.data()));
+        return array;
+    }
+
+    jobject keyMaterial(jint macBits, jint keyBits, jint ivBits, jbyteArray ivClient,
+                        jbyteArray ivServer) {
+        return objectWith(
+            "qorvik/params/SSL3KEYMATParams",
+            {intField("macSizeInBits", macBits), intField("keySizeInBits", keyBits),
+             intField("ivSizeInBits", ivBits),
+             objectField("isExport", "Ljava/lang/Boolean;", javaBoolean(false)),
+             objectField("randomInfo", "Lqorvik/params/SSL3RANDOMDATA;",
+                         objectWith("qorvik/params/SSL3RANDOMDATA",
+                                    {bytesField("clientRandom", javaBytes(std::string(32, 'c'))),
+                                     bytesField("serverRandom", javaBytes(std::string(32, 's')))})),
+             objectField(
+                 "returnedKeyMaterial", "Lqorvik/params/SSL3KEYMATOUT;",
+                 objectWith("qorvik/params/SSL3KEYMATOUT", {bytesField("ivClient", ivClient),
+                                                            bytesField("ivServer", ivServer)}))});
+    }
+
+    // Parameter objects of the right class whose arrays are shorter than the
+    // lengths taken from them, or whose numbers are out of every sensible
+    // range: a clear refusal or a record that never reads past an array.
+    struct OddParameter {
+        CK_MECHANISM_TYPE type;
+        std::string label;
+        jobject parameter;
+        const char* refusal;  // nullptr: the conversion may succeed
+    };
+
+    std::vector<OddParameter> oddParameters() {
+        auto bytes = [this](std::size_t n) { return javaBytes(std::string(n, 'b')); };
+        return {
+            {CKM_RC2_CBC, "RC2 IV of 3 bytes",
+             objectWith("qorvik/params/RC2CBCParams",
+                        {intField("m_effectiveBits", 64), bytesField("m_iv", bytes(3))}),
+             kShortIv},
+            {CKM_RC5_CBC, "RC5 negative word size, empty IV",
+             objectWith("qorvik/params/RC5CBCParams",
+                        {intField("m_wordSize", -1), intField("m_rounds", INT_MAX),
+                         bytesField("m_iv", bytes(0))}),
+             nullptr},
+            {CKM_RSA_PKCS_OAEP, "OAEP vendor hash, negative source",
+             objectWith(
+                 "qorvik/params/OAEPParams",
+                 {intField("m_hashAlg", static_cast<jint>(0x80000001u)), intField("m_mgf", INT_MIN),
+                  intField("m_source", -1), bytesField("m_sourceData", bytes(0))}),
+             nullptr},
+            {CKM_PBE_SHA1_DES3_EDE_CBC, "PBE init vector of 3 characters",
+             objectWith("qorvik/params/PBEParams",
+                        {objectField("m_initVector", "[C", chars(u"abc")),
+                         objectField("m_password", "[C", chars(u"pw")),
+                         objectField("m_salt", "[C", chars(u"")), intField("m_iteration", -1)}),
+             nullptr},
+            {CKM_PBE_SHA1_DES3_EDE_CBC, "PBE password beyond one byte per character",
+             objectWith("qorvik/params/PBEParams",
+                        {objectField("m_password", "[C", chars(u"p\u0100")),
+                         objectField("m_salt", "[C", chars(u"salt"))}),
+             "Mechanism2CKMechanism - password character out of range"},
+            {CKM_KEA_KEY_DERIVE, "KEA randomB shorter than randomA",
+             objectWith("qorvik/params/KeaDeriveParams",
+                        {objectField("isSender", "Ljava/lang/Boolean;", javaBoolean(true)),
+                         bytesField("randomA", bytes(8)), bytesField("randomB", bytes(2)),
+                         bytesField("publicData", bytes(4))}),
+             "Mechanism2CKMechanism - randomB is too short"},
+            {CKM_SKIPJACK_PRIVATE_WRAP, "SKIPJACK prime shorter than base",
+             objectWith("qorvik/params/SKIPJACKPRIVATEWRAPParams",
+                        {bytesField("m_password", bytes(4)), bytesField("m_publicData", bytes(4)),
+                         bytesField("m_randomA", bytes(4)), bytesField("m_primeP", bytes(2)),
+                         bytesField("m_baseG", bytes(8)), bytesField("m_subPrimeQ", bytes(4))}),
+             "Mechanism2CKMechanism - m_primeP is too short"},
+            {CKM_SSL3_KEY_AND_MAC_DERIVE, "SSL3 IV size 0x7FFFFFFF",
+             keyMaterial(128, 128, INT_MAX, nullptr, nullptr),
+             "Mechanism2CKMechanism - ivSizeInBits out of range"},
+            {CKM_SSL3_KEY_AND_MAC_DERIVE, "SSL3 IV size 1025",
+             keyMaterial(128, 128, 1025, nullptr, nullptr),
+             "Mechanism2CKMechanism - ivSizeInBits out of range"},
+            {CKM_SSL3_KEY_AND_MAC_DERIVE, "SSL3 negative IV size",
+             keyMaterial(128, 128, -1, nullptr, nullptr),
+             "Mechanism2CKMechanism - ivSizeInBits out of range"},
+            {CKM_SSL3_KEY_AND_MAC_DERIVE, "SSL3 negative MAC size",
+             keyMaterial(-8, 128, 64, nullptr, nullptr),
+             "Mechanism2CKMechanism - macSizeInBits out of range"},
+            {CKM_SSL3_KEY_AND_MAC_DERIVE, "SSL3 negative key size",
+             keyMaterial(128, INT_MIN, 64, nullptr, nullptr),
+             "Mechanism2CKMechanism - keySizeInBits out of range"},
+            {CKM_SSL3_KEY_AND_MAC_DERIVE, "SSL3 IV arrays of 2 bytes for a 64-bit IV",
+             keyMaterial(128, 128, 64, bytes(2), bytes(2)), nullptr},
+            {CKM_SSL3_KEY_AND_MAC_DERIVE, "SSL3 1024-bit IV without arrays",
+             keyMaterial(128, 128, 1024, nullptr, bytes(0)), nullptr},
+            {CKM_SSL3_MASTER_KEY_DERIVE, "SSL3 version beyond a byte, empty randoms",
+             objectWith(
+                 "qorvik/params/SSL3MASTERKEYDERIVEParams",
+                 {objectField("m_version", "Lqorvik/Version;",
+                              objectWith("qorvik/Version", {intField("m_majorVersion", 999),
+                                                            intField("m_minorVersion", -1)})),
+                  objectField("m_randomInfo", "Lqorvik/params/SSL3RANDOMDATA;",
+                              objectWith("qorvik/params/SSL3RANDOMDATA",
+                                         {bytesField("m_clientRandom", bytes(0)),
+                                          bytesField("m_serverRandom", bytes(0))}))}),
+             nullptr},
+        };
+    }
+
     void addMechanismVariants(std::vector<Variant>& out, const std::string& where, std::size_t at,
                               const std::string& name, const std::string& method) {
         auto mechanismAt = [at](jobject mechanism) {
@@ -656,6 +827,11 @@ class BadInputSweep : public BridgeTest, public ::testing::WithParamInterface<st
             {where + "vendor mechanism with a stray parameter",
              mechanismAt(newMechanism(static_cast<jint>(CKM_VENDOR_DEFINED | 1), str("stray"))),
              either(name, method)});
+        for (OddParameter& odd : oddParameters()) {
+            out.push_back({where + odd.label,
+                           mechanismAt(newMechanism(static_cast<jint>(odd.type), odd.parameter)),
+                           odd.refusal ? message(name, odd.refusal) : either(name, method)});
+        }
         for (const ParameterRow& row : kParameterRows) {
             const std::string type = "mechanism 0x" + [&] {
                 char hex[16];
