@@ -977,6 +977,8 @@ struct Module {
     void* handle = nullptr;
     decltype(&::p11mock_reset) reset = nullptr;
     decltype(&::p11mock_add_object) addObject = nullptr;
+    decltype(&::p11mock_log_last) logLast = nullptr;
+    decltype(&::p11mock_log_buffer) logBuffer = nullptr;
 };
 Module mock;
 jobject cryptoki = nullptr;
@@ -1042,6 +1044,46 @@ void expectOutcome(const char* function, const std::optional<Reported>& reported
     FUZZ_CHECK(matches);
 }
 
+void appendUlong(std::vector<uint8_t>& out, CK_ULONG value) {
+    const auto* p = reinterpret_cast<const uint8_t*>(&value);
+    out.insert(out.end(), p, p + sizeof value);
+}
+
+// The template the module was handed by the last call of fn, as the module
+// logs it ([type][length][value bytes] per entry), is what the Java array says.
+void expectTemplateReached(const char* fn, const AttributeInput& input) {
+    std::vector<uint8_t> expected;
+    for (const Element& element : input.elements) {
+        const Value& v = element.value;
+        std::vector<uint8_t> value;
+        switch (v.kind) {
+            case ValueKind::kInteger:
+                appendUlong(value, widened(v.integer));
+                break;
+            case ValueKind::kBoolean:
+                value.push_back(v.flag ? CK_TRUE : CK_FALSE);
+                break;
+            case ValueKind::kBytes:
+                value = v.bytes;
+                break;
+            case ValueKind::kString:
+                value = standardUtf8(v.text);
+                break;
+            default:
+                break;
+        }
+        appendUlong(expected, widened(element.type));
+        appendUlong(expected, value.size());
+        expected.insert(expected.end(), value.begin(), value.end());
+    }
+    const long call = mock.logLast(fn);
+    FUZZ_CHECK(call >= 0);
+    const unsigned char* logged = nullptr;
+    const std::size_t length = mock.logBuffer(static_cast<std::size_t>(call), 0, &logged);
+    FUZZ_CHECK(length == expected.size());
+    FUZZ_CHECK(length == 0 || std::memcmp(logged, expected.data(), length) == 0);
+}
+
 jobject openSession() {
     CK_SESSION_HANDLE handle = 0;
     FUZZ_CHECK(functionList->C_OpenSession(1, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
@@ -1101,11 +1143,13 @@ void throughTheModule(Bytes& in, const AttributeInput& attributes,
         case 0:
             Java_qorvik_nat_NativeSession_J_1CreateObject(env, session, attributes.array);
             expectOutcome("J_CreateObject", takeReported(), templateFailure, none);
+            if (!templateFailure) expectTemplateReached("C_CreateObject", attributes);
             break;
         case 1: {
             jlongArray found = Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2(
                 env, session, attributes.array);
             expectOutcome("J_FindObjects", takeReported(), templateFailure, none);
+            if (!templateFailure) expectTemplateReached("C_FindObjectsInit", attributes);
             if (found != nullptr) env->DeleteLocalRef(found);
             break;
         }
@@ -1195,6 +1239,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     }
     mock.reset = symbol<decltype(mock.reset)>("p11mock_reset");
     mock.addObject = symbol<decltype(mock.addObject)>("p11mock_add_object");
+    mock.logLast = symbol<decltype(mock.logLast)>("p11mock_log_last");
+    mock.logBuffer = symbol<decltype(mock.logBuffer)>("p11mock_log_buffer");
 
     jstring name = ok(env->NewStringUTF(module));
     Java_qorvik_nat_NativeCryptoki_loadCryptokiLibrary2(env, c.nativeCryptoki, name, JNI_TRUE);
