@@ -941,7 +941,26 @@ void moduleUses(const MechanismInput& input, const CK_MECHANISM& m) {
     }
 }
 
+// The failures decided before any field is read: no mechanism, no parameter
+// for a type that takes one, a parameter of another class, a short IV.
+std::optional<std::string> earlyFailure(const MechanismInput& input) {
+    if (input.mechanism == nullptr) return "Mechanism2CKMechanism - mechanism is NULL";
+    if (input.row == nullptr) return std::nullopt;
+    if (input.parameter == nullptr) return "Mechanism2CKMechanism - parameter value is NULL";
+    const std::string cls = input.row->parameterClass;
+    const bool instance = ok(env->IsInstanceOf(input.parameter, classInfo(cls).cls));
+    if (cls == "[B") {
+        if (!instance || env->GetArrayLength(static_cast<jbyteArray>(input.parameter)) < 8) {
+            return "Mechanism2CKMechanism - IV must be at least 8 bytes";
+        }
+    } else if (!instance) {
+        return "Mechanism2CKMechanism - parameter must be instance of '" + cls + "'";
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> convertMechanism(const MechanismInput& input) {
+    const std::optional<std::string> early = earlyFailure(input);
     CK_MECHANISM m{0xDEADu, reinterpret_cast<void*>(0x1), 7};
     std::optional<std::string> failure;
     try {
@@ -954,6 +973,14 @@ std::optional<std::string> convertMechanism(const MechanismInput& input) {
         FUZZ_CHECK(!"a mechanism conversion ran out of memory");
     }
     FUZZ_CHECK(!env->ExceptionCheck());
+    if (early && failure != early) {
+        std::fprintf(stderr, "mechanism 0x%x: '%s', expected '%s'\n",
+                     static_cast<unsigned>(input.type), failure ? failure->c_str() : "converted",
+                     early->c_str());
+    }
+    FUZZ_CHECK(!early || failure == early);
+    // A type without a parameter record converts whatever the parameter is.
+    FUZZ_CHECK(input.mechanism == nullptr || input.row != nullptr || !failure);
     if (failure) {
         // A failed conversion leaves nothing to free.
         FUZZ_CHECK(m.pParameter == nullptr);
