@@ -1006,6 +1006,8 @@ struct Module {
     decltype(&::p11mock_add_object) addObject = nullptr;
     decltype(&::p11mock_log_last) logLast = nullptr;
     decltype(&::p11mock_log_buffer) logBuffer = nullptr;
+    decltype(&::p11mock_report_len_next) reportLenNext = nullptr;
+    decltype(&::p11mock_buffer_too_small_next) tooSmallNext = nullptr;
 };
 Module mock;
 jobject cryptoki = nullptr;
@@ -1111,6 +1113,36 @@ void expectTemplateReached(const char* fn, const AttributeInput& input) {
     FUZZ_CHECK(length == 0 || std::memcmp(logged, expected.data(), length) == 0);
 }
 
+// Makes the module's next answer of fn lie about a length or a count: more
+// than it wrote, or "too small" with a length of its choosing.
+void armModule(Bytes& in, const char* fn) {
+    static const CK_ULONG kLengths[] = {0,
+                                        1,
+                                        7,
+                                        8,
+                                        9,
+                                        50,
+                                        51,
+                                        2047,
+                                        2048,
+                                        2049,
+                                        65536,
+                                        0x7FFFFFFFul,
+                                        0x80000000ul,
+                                        0xFFFFFFFFul,
+                                        CK_ULONG(1) << 40,
+                                        CK_UNAVAILABLE_INFORMATION};
+    const uint8_t pick = in.u8();
+    if (pick < 128) return;
+    const CK_ULONG length = in.u8() < 200 ? kLengths[in.below(sizeof kLengths / sizeof kLengths[0])]
+                                          : static_cast<CK_ULONG>(in.u32());
+    if (pick < 192) {
+        mock.reportLenNext(fn, length);
+    } else {
+        mock.tooSmallNext(fn, length);
+    }
+}
+
 jobject openSession() {
     CK_SESSION_HANDLE handle = 0;
     FUZZ_CHECK(functionList->C_OpenSession(1, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
@@ -1173,6 +1205,7 @@ void throughTheModule(Bytes& in, const AttributeInput& attributes,
             if (!templateFailure) expectTemplateReached("C_CreateObject", attributes);
             break;
         case 1: {
+            armModule(in, "C_FindObjects");
             jlongArray found = Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2(
                 env, session, attributes.array);
             expectOutcome("J_FindObjects", takeReported(), templateFailure, none);
@@ -1182,6 +1215,7 @@ void throughTheModule(Bytes& in, const AttributeInput& attributes,
         }
         case 2: {
             jintArray types = typeArray(in);
+            armModule(in, in.flag() ? "C_FindObjects" : "C_GetAttributeValue");
             jobjectArray found =
                 Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2_3I(
                     env, session, attributes.array, types);
@@ -1213,6 +1247,7 @@ void throughTheModule(Bytes& in, const AttributeInput& attributes,
         case 7: {
             // Read back through the module: one value per type asked for, or a failure.
             jintArray types = typeArray(in);
+            armModule(in, "C_GetAttributeValue");
             jobjectArray values = Java_qorvik_nat_NativeSession_J_1GetAttributeValue__J_3I(
                 env, session, static_cast<jlong>(key), types);
             const std::optional<Reported> reported = takeReported();
@@ -1268,6 +1303,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     mock.addObject = symbol<decltype(mock.addObject)>("p11mock_add_object");
     mock.logLast = symbol<decltype(mock.logLast)>("p11mock_log_last");
     mock.logBuffer = symbol<decltype(mock.logBuffer)>("p11mock_log_buffer");
+    mock.reportLenNext = symbol<decltype(mock.reportLenNext)>("p11mock_report_len_next");
+    mock.tooSmallNext = symbol<decltype(mock.tooSmallNext)>("p11mock_buffer_too_small_next");
 
     jstring name = ok(env->NewStringUTF(module));
     Java_qorvik_nat_NativeCryptoki_loadCryptokiLibrary2(env, c.nativeCryptoki, name, JNI_TRUE);
