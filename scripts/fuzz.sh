@@ -20,6 +20,7 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
   exit 2
 fi
 jobs=${KELVANE_JOBS:-$(nproc)}
+root=$PWD
 build=build-fuzz
 targets=(conversions sidefile maps)
 
@@ -45,9 +46,10 @@ for target in "${targets[@]}"; do
   started=$build/.fuzz-$target.started
   touch "$started"
   rc=0
-  "$build/fuzz_$target" -max_total_time="$seconds" -handle_segv=0 -rss_limit_mb=4096 \
-      -timeout=60 -print_final_stats=1 -artifact_prefix="$crashes/" \
-      "$corpus" "tests/fuzz/corpus/$target" "tests/fuzz/regressions/$target" >"$log" 2>&1 || rc=$?
+  # Run from the build directory, where a JVM that dies leaves its error file.
+  (cd "$build" && "./fuzz_$target" -max_total_time="$seconds" -handle_segv=0 -rss_limit_mb=4096 \
+      -timeout=60 -print_final_stats=1 -artifact_prefix="$root/$crashes/" "$root/$corpus" \
+      "$root/tests/fuzz/corpus/$target" "$root/tests/fuzz/regressions/$target") >"$log" 2>&1 || rc=$?
 
   executions=$(sed -n 's/^stat::number_of_executed_units: *\([0-9]*\).*/\1/p' "$log" | tail -n 1)
   if [ -z "$executions" ]; then
