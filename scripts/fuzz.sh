@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the bridge with libFuzzer: the attribute and mechanism conversions
-# (inside a JVM, against the test module), the side-file rule and the
-# memory-map scan. Builds tests/fuzz with clang into build-fuzz, runs each
+# (inside a JVM, against the test module), the side-file rule (alone and
+# through a real load of the test module) and the memory-map scan. Builds tests/fuzz with clang into build-fuzz, runs each
 # target for the given number of seconds (default 60) starting from its seeds
 # and kept regression inputs, and prints one line per target:
 #     summary: fuzz <target> executions <N>, crashes <C>
@@ -22,7 +22,7 @@ fi
 jobs=${KELVANE_JOBS:-$(nproc)}
 root=$PWD
 build=build-fuzz
-targets=(conversions sidefile maps)
+targets=(conversions sidefile sidefile_load maps)
 
 cmake -S tests/fuzz -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_C_COMPILER=clang-14 >/dev/null
