@@ -10,8 +10,8 @@
 
 namespace fuzz {
 
-// Every mechanism type that takes a parameter, with the class of its parameter
-// ("[B": the IV itself). New rows of the bridge join this table.
+// A mechanism type that takes a parameter, with the class of its parameter
+// ("[B": the IV itself).
 struct Row {
     CK_MECHANISM_TYPE type;
     const char* parameterClass;
