@@ -1100,6 +1100,13 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
+    for (const std::string& name : chosen) {
+        if (std::none_of(std::begin(kFamilies), std::end(kFamilies),
+                         [&](const Family& f) { return name == f.name; })) {
+            std::fprintf(stderr, "soak: no family %s\n", name.c_str());
+            return usage();
+        }
+    }
     const char* classPath = std::getenv("KELVANE_TEST_CLASSPATH");
     const char* modulePath = std::getenv("KELVANE_P11MOCK");
     if (classPath == nullptr || modulePath == nullptr || iterations <= 0) {
