@@ -4,65 +4,13 @@
 #include <memory>
 
 #include "convert/AttributeTemplate.h"
+#include "convert/ValueGroups.h"
 
 namespace fuzz {
 
 namespace {
 
-enum class Group { kInteger, kBoolean, kBytes, kNone };
-
-// The Java class each attribute type comes back as.
-Group groupOf(CK_ATTRIBUTE_TYPE type) {
-    switch (type) {
-        case CKA_CLASS:
-        case CKA_CERTIFICATE_TYPE:
-        case CKA_KEY_TYPE:
-        case CKA_MODULUS_BITS:
-        case CKA_VALUE_LEN:
-            return Group::kInteger;
-        case CKA_TOKEN:
-        case CKA_PRIVATE:
-        case CKA_SENSITIVE:
-        case CKA_ENCRYPT:
-        case CKA_DECRYPT:
-        case CKA_WRAP:
-        case CKA_UNWRAP:
-        case CKA_SIGN:
-        case CKA_SIGN_RECOVER:
-        case CKA_VERIFY:
-        case CKA_VERIFY_RECOVER:
-        case CKA_DERIVE:
-        case CKA_EXTRACTABLE:
-        case CKA_LOCAL:
-        case CKA_NEVER_EXTRACTABLE:
-        case CKA_ALWAYS_SENSITIVE:
-        case CKA_MODIFIABLE:
-        case CKA_ALWAYS_AUTHENTICATE:
-            return Group::kBoolean;
-        case CKA_LABEL:
-        case CKA_APPLICATION:
-        case CKA_VALUE:
-        case CKA_SERIAL_NUMBER:
-        case CKA_SUBJECT:
-        case CKA_ID:
-        case CKA_START_DATE:
-        case CKA_END_DATE:
-        case CKA_MODULUS:
-        case CKA_PUBLIC_EXPONENT:
-        case CKA_PRIVATE_EXPONENT:
-        case CKA_PRIME_1:
-        case CKA_PRIME_2:
-        case CKA_EXPONENT_1:
-        case CKA_EXPONENT_2:
-        case CKA_COEFFICIENT:
-        case CKA_PRIME:
-        case CKA_SUBPRIME:
-        case CKA_BASE:
-            return Group::kBytes;
-        default:
-            return Group::kNone;
-    }
-}
+using Group = ValueGroup;
 
 // The value a write-template entry must hold for its Java value.
 void checkEntry(const Element& element, const CK_ATTRIBUTE& entry) {
