@@ -22,8 +22,10 @@
 #include <fstream>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "../tests/support/EmbeddedJvm.h"
 #include "jni_methods.h"
 #include "kelmora.h"
 
@@ -94,23 +96,12 @@ long anonymousKiB() {
 }
 
 JNIEnv* startJvm(const char* classPath, bool checkJni) {
-    std::vector<std::string> texts = {std::string("-Djava.class.path=") + classPath,
-                                      // A fixed, pre-touched heap and one simple collector, so
-                                      // that resident memory moves only with native memory.
-                                      "-Xms64m", "-Xmx64m", "-XX:+AlwaysPreTouch",
-                                      "-XX:+UseSerialGC", "-Xss4m"};
-    if (checkJni) texts.push_back("-Xcheck:jni");
-    std::vector<JavaVMOption> options;
-    for (std::string& t : texts) options.push_back({t.data(), nullptr});
-    JavaVMInitArgs args{};
-    args.version = JNI_VERSION_10;
-    args.nOptions = static_cast<jint>(options.size());
-    args.options = options.data();
-    args.ignoreUnrecognized = JNI_FALSE;
-    JavaVM* vm = nullptr;
-    void* env = nullptr;
-    if (JNI_CreateJavaVM(&vm, &env, &args) != JNI_OK) return nullptr;
-    return static_cast<JNIEnv*>(env);
+    // A fixed, pre-touched heap and one simple collector, so that resident
+    // memory moves only with native memory.
+    std::vector<std::string> options = {"-Xms64m", "-Xmx64m", "-XX:+AlwaysPreTouch",
+                                        "-XX:+UseSerialGC"};
+    if (checkJni) options.push_back("-Xcheck:jni");
+    return embedded_jvm::start(classPath, std::move(options));
 }
 
 // ---- Soak state and checks ---------------------------------------------------
@@ -1085,11 +1076,11 @@ int main(int argc, char** argv) {
             maxGrowthKiB = std::strtol(argv[++i], nullptr, 10);
         } else if (a == "--iterations-of" && i + 1 < argc) {
             // family=N: a lower count for a family that is slow in a sanitizer build
-            const std::string spec = argv[++i];
-            const auto eq = spec.find('=');
+            const std::string familyCount = argv[++i];
+            const auto eq = familyCount.find('=');
             if (eq == std::string::npos) return usage();
-            countOf.emplace_back(spec.substr(0, eq),
-                                 std::strtol(spec.c_str() + eq + 1, nullptr, 10));
+            countOf.emplace_back(familyCount.substr(0, eq),
+                                 std::strtol(familyCount.c_str() + eq + 1, nullptr, 10));
         } else if (a == "--warm-up" && i + 1 < argc) {
             warmUp = std::strtol(argv[++i], nullptr, 10);
         } else if (a == "--check-jni") {

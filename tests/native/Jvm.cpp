@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "../support/EmbeddedJvm.h"
+
 namespace kt {
 namespace {
 
-JavaVM* g_vm = nullptr;
 JNIEnv* g_env = nullptr;
 std::atomic<int> g_jniWarnings{0};
 
@@ -46,23 +47,10 @@ class JvmEnvironment : public ::testing::Environment {
     void SetUp() override {
         const char* cp = std::getenv("KELVANE_TEST_CLASSPATH");
         ASSERT_NE(cp, nullptr) << "KELVANE_TEST_CLASSPATH is not set";
-        std::string classPath = std::string("-Djava.class.path=") + cp;
-        std::vector<JavaVMOption> options;
-        options.push_back({const_cast<char*>(classPath.c_str()), nullptr});
         // The JVM checks every JNI call the bridge makes (pending exceptions,
         // wrong types, released arrays) and aborts on misuse.
-        options.push_back({const_cast<char*>("-Xcheck:jni"), nullptr});
-        options.push_back({const_cast<char*>("-Xss4m"), nullptr});
-        options.push_back(
-            {const_cast<char*>("vfprintf"), reinterpret_cast<void*>(&jvmPrint)});
-        JavaVMInitArgs args{};
-        args.version = JNI_VERSION_10;
-        args.nOptions = static_cast<jint>(options.size());
-        args.options = options.data();
-        args.ignoreUnrecognized = JNI_FALSE;
-        void* envOut = nullptr;
-        ASSERT_EQ(JNI_CreateJavaVM(&g_vm, &envOut, &args), JNI_OK);
-        g_env = static_cast<JNIEnv*>(envOut);
+        g_env = embedded_jvm::start(cp, {"-Xcheck:jni"}, &jvmPrint);
+        ASSERT_NE(g_env, nullptr) << "the JVM did not start";
     }
 };
 
