@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   junit5
   softhsm2 opensc opensc-pkcs11 openssl
+  libssl-dev
   clang-14 libclang-rt-14-dev libfuzzer-14-dev
 )
 
