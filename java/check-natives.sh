@@ -1,32 +1,37 @@
 #!/bin/sh
-# Checks that the native methods declared in src/qorvik/nat resolve to exactly the JNI
-# exports listed in exports.txt, and optionally that a built bridge library exports exactly
-# those names.
+# Checks that the native methods declared in a source tree (src/ by default: the qorvik.nat
+# classes) resolve to exactly the JNI exports listed in a file (exports.txt by default), and
+# optionally that a built bridge library exports exactly those names. The keychain bridge is
+# checked with --sources keychain/src --exports ../keychain/exports.txt.
 #
 # javac -h names a native method by its short form (Java_<class>_<method>) unless the class
 # declares it more than once; the JVM also resolves a method by its long form (short form,
 # "__", mangled argument descriptor). A listed export that is the long form of a generated
 # short name therefore matches too. Anything else is a mismatch.
 #
-# Usage: check-natives.sh [--javac PATH] [--library FILE]
+# Usage: check-natives.sh [--javac PATH] [--sources DIR] [--exports FILE] [--library FILE]
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 javac=${JAVAC:-javac}
 library=
+sources=$here/src
+exports=$here/exports.txt
 
 while [ $# -gt 0 ]; do
     case $1 in
         --javac) javac=$2; shift 2 ;;
         --library) library=$2; shift 2 ;;
-        *) echo "usage: $0 [--javac PATH] [--library FILE]" >&2; exit 2 ;;
+        --sources) sources=$2; shift 2 ;;
+        --exports) exports=$2; shift 2 ;;
+        *) echo "usage: $0 [--javac PATH] [--sources DIR] [--exports FILE] [--library FILE]" >&2; exit 2 ;;
     esac
 done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
 
-find "$here/src" -name '*.java' > "$work/sources"
+find "$sources" -name '*.java' > "$work/sources"
 "$javac" --release 17 -d "$work/classes" -h "$work/headers" @"$work/sources"
 
 # One line per generated function: name, short name, long name, descriptor.
@@ -42,7 +47,7 @@ awk '
     }
 ' "$work"/headers/*.h | sort > "$work/generated"
 
-grep -v '^#' "$here/exports.txt" | grep -v '^[[:space:]]*$' | sort -u > "$work/expected"
+grep -v '^#' "$exports" | grep -v '^[[:space:]]*$' | sort -u > "$work/expected"
 
 status=0
 # Every listed export must be a generated name or the long form of one.
