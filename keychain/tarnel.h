@@ -48,10 +48,9 @@ std::uint32_t GetAlgID(JNIEnv* env, jstring name);
 Status SignBuffer(Ref identity, const char* pin, const std::uint8_t* data, std::size_t dataLength,
                   std::uint8_t* out, std::size_t* outLength, std::uint32_t digestAlgorithm,
                   std::uint32_t signatureAlgorithm);
-Status cdsaSign(CspHandle csp, Ref key, std::uint32_t signatureAlgorithm,
-                const CssmData* input, CssmData* output, std::uint32_t digestAlgorithm);
-Status cdsaSignPin(CspHandle csp, Ref key, std::uint32_t signatureAlgorithm,
-                   const CssmData* input, CssmData* output, std::uint32_t digestAlgorithm,
-                   const char* pin);
+Status cdsaSign(CspHandle csp, Ref key, std::uint32_t signatureAlgorithm, const CssmData* input,
+                CssmData* output, std::uint32_t digestAlgorithm);
+Status cdsaSignPin(CspHandle csp, Ref key, std::uint32_t signatureAlgorithm, const CssmData* input,
+                   CssmData* output, std::uint32_t digestAlgorithm, const char* pin);
 
 }  // namespace tarnel
