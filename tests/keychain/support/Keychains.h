@@ -314,9 +314,17 @@ class Keychains {
         return pkeyutlVerify(cert, digest, signature, {"-pkeyopt", "digest:sha1"});
     }
 
-    // A PKCS#1 v1.5 signature of `data` as given (no DigestInfo).
+    // A PKCS#1 v1.5 signature of `data` as given (no DigestInfo): openssl recovers the
+    // signed block with the public key, which must be `data` exactly (its verify
+    // operation takes at most a digest's length).
     bool verifyRaw(const std::string& cert, const Bytes& data, const Bytes& signature) const {
-        return pkeyutlVerify(cert, data, signature, {});
+        std::string pub = publicKey(cert);
+        std::string sig = workFile("sig"), recovered = workFile("recovered");
+        writeBytes(sig, signature.data(), signature.size());
+        if (!runOpenssl({"pkeyutl", "-verifyrecover", "-pubin", "-inkey", pub, "-in", sig, "-out",
+                         recovered}))
+            return false;
+        return readBytes(recovered) == data;
     }
 
     // SHA-1 of `data`, computed by openssl.
