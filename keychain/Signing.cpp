@@ -10,9 +10,13 @@ namespace tarnel {
 
 std::uint32_t GetAlgID(JNIEnv* env, jstring name) {
     const std::string text = utf8Of(env, name);
-    if (strcasecmp(text.c_str(), "RSA") == 0) return kAlgRsa;
-    if (strcasecmp(text.c_str(), "SHA1withRSA") == 0) return kAlgSha1WithRsa;
-    if (strcasecmp(text.c_str(), "SHA") == 0) return kAlgSha1;
+    // The whole name: a Java string may hold a NUL, where a C comparison would stop.
+    const auto is = [&text](const char* known) {
+        return text.size() == std::strlen(known) && strcasecmp(text.c_str(), known) == 0;
+    };
+    if (is("RSA")) return kAlgRsa;
+    if (is("SHA1withRSA")) return kAlgSha1WithRsa;
+    if (is("SHA")) return kAlgSha1;
     return kAlgNone;
 }
 
