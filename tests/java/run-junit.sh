@@ -7,9 +7,16 @@
 #
 # TEST_CLASSPATH holds the compiled tests, kelvane.jar and the tool's classes. The token, its
 # configuration and the pkcs11-spy log live in one temporary directory, removed on exit.
+#
+#        run-junit.sh --suite keychains --java JAVA --launcher CONSOLE_STANDALONE_JAR
+#                     --classes TEST_CLASSPATH --tarnel LIBTARNEL [--readme README --sources DIR]
+#
+# runs the keychain bridge's suites instead (package zentrel): no token; TARNEL_KEYCHAINS names
+# a configuration file in the temporary directory, which the suites write and rewrite.
 set -eu
 
 java=java launcher= classes= library= softhsm= spy= token_script=
+suite=tokens tarnel= readme= sources=
 while [ $# -gt 0 ]; do
     [ $# -ge 2 ] || { echo "run-junit: $1 needs a value" >&2; exit 2; }
     case $1 in
@@ -20,11 +27,17 @@ while [ $# -gt 0 ]; do
         --softhsm) softhsm=$2 ;;
         --spy) spy=$2 ;;
         --token-script) token_script=$2 ;;
+        --suite) suite=$2 ;;
+        --tarnel) tarnel=$2 ;;
+        --readme) readme=$2 ;;
+        --sources) sources=$2 ;;
         *) echo "run-junit: unknown option $1" >&2; exit 2 ;;
     esac
     shift 2
 done
-for v in launcher classes library softhsm spy token_script; do
+required="launcher classes library softhsm spy token_script"
+[ "$suite" = keychains ] && required="launcher classes tarnel"
+for v in $required; do
     eval "value=\$$v"
     [ -n "$value" ] || { echo "run-junit: --$v is required" | tr _ - >&2; exit 2; }
 done
@@ -32,6 +45,38 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-junit.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM HUP
+
+# Shows the run's output and exits with its status; a -Xcheck:jni warning fails the run even
+# when every test passed.
+finish() {
+    cat "$work/junit.out"
+    warnings=$(grep -c 'WARNING in native method' "$work/junit.out" || true)
+    if [ "$warnings" -ne 0 ]; then
+        echo "run-junit: FAILED: $warnings -Xcheck:jni warnings (WARNING in native method)" >&2
+        exit 1
+    fi
+    exit "$1"
+}
+
+if [ "$suite" = keychains ]; then
+    TARNEL_KEYCHAINS=$work/keychains.conf
+    export TARNEL_KEYCHAINS
+    status=0
+    "$java" \
+        -Xcheck:jni \
+        -Dtarnel.library="$tarnel" \
+        -Dtarnel.workdir="$work" \
+        -Dtarnel.readme="$readme" \
+        -Dtarnel.sources="$sources" \
+        -jar "$launcher" \
+        -cp "$classes" \
+        --select-package zentrel \
+        --fail-if-no-tests \
+        --disable-banner \
+        --disable-ansi-colors \
+        --details=tree >"$work/junit.out" 2>&1 || status=$?
+    finish "$status"
+fi
 
 label=kelvane-junit
 eval "$(sh "$token_script" "$work/token" "$label")"
@@ -62,10 +107,4 @@ status=0
     --disable-banner \
     --disable-ansi-colors \
     --details=tree >"$work/junit.out" 2>&1 || status=$?
-cat "$work/junit.out"
-warnings=$(grep -c 'WARNING in native method' "$work/junit.out" || true)
-if [ "$warnings" -ne 0 ]; then
-    echo "run-junit: FAILED: $warnings -Xcheck:jni warnings (WARNING in native method)" >&2
-    exit 1
-fi
-exit "$status"
+finish "$status"
