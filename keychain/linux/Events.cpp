@@ -22,8 +22,10 @@ namespace tarnel::linux_platform {
 
 namespace {
 
+// IN_OPEN is watched only to separate closes: the kernel merges an event into an
+// identical unread one before it, so two rewrites would otherwise be one update.
 constexpr std::uint32_t kWatchMask =
-    IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR;
+    IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM | IN_OPEN | IN_ONLYDIR;
 
 struct Registration {
     EventCallback callback;
