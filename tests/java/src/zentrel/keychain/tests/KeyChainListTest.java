@@ -107,6 +107,21 @@ class KeyChainListTest {
         assertNull(KeyChainLib.GetKeyChain(only.toString()), "no file: no keychain to open");
     }
 
+    @Test
+    void linesThatNameNoKeychainAreIgnored() throws KeyChainException {
+        Path kept = newKeychain("kept");
+        Path tabbed = newKeychain("tabbed");
+        Path windows = newKeychain("crlf");
+        configure("default " + kept, "Default " + kept, "defaults " + kept, "usr " + kept, "default", "default ",
+                "default relative/path", "default ./relative", " default " + kept, "# default " + kept,
+                "default\t" + tabbed, "default " + windows + "\r", "user\t \t" + tabbed);
+        assertEquals(List.of(kept.toString(), tabbed.toString(), windows.toString()), listed(5));
+        assertEquals(List.of(tabbed.toString()), listed(1));
+        for (int domain : new int[] {2, 3, 4}) {
+            assertNull(KeyChainLib.GetKeyChainList(domain), "domain " + domain);
+        }
+    }
+
     @ParameterizedTest
     @ValueSource(ints = {0, 6, 7, -1, 257, 261, 0x10001, Integer.MIN_VALUE, Integer.MAX_VALUE})
     void domainsOutsideOneToFiveThrow(int domain) {
