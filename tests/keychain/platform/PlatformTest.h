@@ -44,25 +44,13 @@ class PlatformTest : public ::testing::Test {
         return paths;
     }
 
-    // A retained keychain reference for `path`, taken from a one-line default list
-    // (the configuration file is left as it was).
+    // A retained keychain reference for `path`, taken from a one-line default list.
     Ref keychainAt(const std::string& path) {
-        std::string saved;
-        bool existed = fs::exists(kc.configPath());
-        if (existed) {
-            Bytes bytes = readBytes(kc.configPath());
-            saved.assign(bytes.begin(), bytes.end());
-        }
         kc.writeConfig("default " + path + "\n");
         Ref list = nullptr;
         EXPECT_EQ(sys().copyDefaultSearchList(&list), kOk);
         Ref keychain = sys().retain(sys().arrayElement(list, 0));
         sys().release(list);
-        if (existed) {
-            kc.writeConfig(saved);
-        } else {
-            fs::remove(kc.configPath());
-        }
         return keychain;
     }
 
