@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -140,6 +141,20 @@ TEST_F(EventTaskTest, TaskPrintsRealAndForcedEventsAndFinalizeStopsIt) {
     for (std::size_t i = 0; i < printed.size(); ++i) {
         EXPECT_TRUE(printed[i]) << "event " << forced[i].number << " not printed as \""
                                 << forced[i].name << "\"; the task printed:" << output;
+    }
+    // Nothing but whole printouts: each an event line and the dynamic domain's keychain lines.
+    const std::string head = "\nCallback called. Event: ";
+    EXPECT_EQ(output.compare(0, head.size(), head), 0) << output;
+    for (std::size_t at = 0; at < output.size();) {
+        const std::size_t next = output.find(head, at + 1);
+        const std::string block = output.substr(at, next == std::string::npos ? next : next - at);
+        const std::size_t pid = block.find(", PID: ");
+        ASSERT_NE(pid, std::string::npos) << block;
+        std::size_t end = pid + 7;
+        while (end < block.size() && std::isdigit(static_cast<unsigned char>(block[end]))) ++end;
+        EXPECT_GT(end, pid + 7) << block;
+        EXPECT_EQ(block.substr(end), keychainLines) << block;
+        at = next == std::string::npos ? output.size() : next;
     }
     EXPECT_TRUE(stopped) << "Finalize returned before the task removed its callback";
     auto adds = forcing.callsOf("addEventCallback");

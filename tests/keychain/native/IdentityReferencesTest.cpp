@@ -43,10 +43,13 @@ TEST_F(IdentityReferencesTest, KeychainsWithoutSigningIdentitiesGiveNull) {
         {{"default", empty}, {"default", skipped}, {"user", unlisted}, {"dynamic", unlisted}});
     for (const std::string& dir : {empty, skipped, unlisted, keychains.root() + "/missing"}) {
         SCOPED_TRACE(dir);
-        forcing.clearCalls();
         EXPECT_EQ(getIdentityList(keyChainFor(dir)), nullptr);
         expectNoException();
     }
+    // A keychain object without a path, and a list that is no list.
+    EXPECT_EQ(getIdentityList(newKeyChain(nullptr)), nullptr);
+    releaseIdentityList(keyChainFor(empty), nullptr);
+    expectNoException();
     // The one keychain that is listed and holds nothing to sign with was searched for signing keys.
     forcing.clearCalls();
     EXPECT_EQ(getIdentityList(keyChainFor(skipped)), nullptr);
@@ -115,6 +118,9 @@ TEST_F(IdentityReferencesTest, LockAndReleaseBalanceAndOverReleaseDoesNothing) {
         const jlong handle = handleOf(identity);
         long held = 1;
         for (char op : sequence) {
+            forcing.clearCalls();
+            const std::size_t taken = op == 'L' && held > 0 ? 1 : 0;
+            const std::size_t dropped = op == 'R' && held > 0 ? 1 : 0;
             if (op == 'L') {
                 lock(identity);
                 if (held > 0) ++held;
@@ -123,6 +129,8 @@ TEST_F(IdentityReferencesTest, LockAndReleaseBalanceAndOverReleaseDoesNothing) {
                 if (held > 0) --held;
             }
             expectNoException();
+            EXPECT_EQ(forcing.count("retain"), taken) << "after " << op;
+            EXPECT_EQ(forcing.count("release"), dropped) << "after " << op;
             EXPECT_EQ(countOf(handle), held) << "after " << op;
             EXPECT_EQ(handleOf(identity), held > 0 ? handle : 0) << "after " << op;
         }

@@ -86,6 +86,8 @@ const AlgorithmRow kAlgorithmRows[] = {
     {"", "ECDSA", 0, 0, Check::Fails},
     {"RSA", "RSA", 42, 42, Check::Fails},
     {"", "", 0, 0, Check::Fails},
+    {"", "SHA1withRSA\xc0\x80", 0, 0, Check::Fails},  // a NUL inside: not the name
+    {"SHA\xc0\x80", "RSA", 0, 42, Check::Raw},
 };
 
 TEST_F(IdentitySigningTest, NamesMapToIdentifiersAndSignaturesVerify) {

@@ -162,9 +162,14 @@ TEST_F(KeyChainListTest, GetKeyChainFindsOnlyExactPathsOfTheDefaultList) {
     }
 }
 
-TEST_F(KeyChainListTest, GetKeyChainWithoutAnyList) {
-    keychains.useConfig(keychains.root() + "/no-such.conf");
+TEST_F(KeyChainListTest, GetKeyChainWithoutAnyListOrPath) {
     const std::string dir = keychains.dir("k");
+    keychains.writeConfig({{"default", dir}});
+    EXPECT_EQ(getKeyChain(nullptr), nullptr);
+    expectNoException();
+    EXPECT_EQ(getKeyChain(str(dir + "\xc0\x80")), nullptr);  // a NUL inside: not the path
+    expectNoException();
+    keychains.useConfig(keychains.root() + "/no-such.conf");
     EXPECT_EQ(getKeyChain(str(dir)), nullptr);
     expectNoException();
 }
