@@ -11,36 +11,12 @@
 #include <vector>
 
 #include "../support/EmbeddedJvm.h"
+#include "../support/JniWarnings.h"
 
 namespace kt {
 namespace {
 
 JNIEnv* g_env = nullptr;
-std::atomic<int> g_jniWarnings{0};
-
-// Everything the JVM prints passes here: -Xcheck:jni's warnings are counted,
-// so a misuse of JNI fails the run instead of scrolling by.
-jint JNICALL jvmPrint(FILE* stream, const char* format, va_list args) {
-    char text[2048];
-    va_list copy;
-    va_copy(copy, args);
-    std::vsnprintf(text, sizeof text, format, copy);
-    va_end(copy);
-    if (std::strstr(text, "WARNING in native method") != nullptr) ++g_jniWarnings;
-    return std::vfprintf(stream, format, args);
-}
-
-// Names the test during which a warning appeared.
-class JniWarningListener : public ::testing::EmptyTestEventListener {
-    void OnTestStart(const ::testing::TestInfo&) override { before_ = g_jniWarnings; }
-    void OnTestEnd(const ::testing::TestInfo& test) override {
-        if (g_jniWarnings != before_) {
-            std::fprintf(stderr, "JNI warnings during %s.%s: %d\n", test.test_suite_name(),
-                         test.name(), g_jniWarnings - before_);
-        }
-    }
-    int before_ = 0;
-};
 
 class JvmEnvironment : public ::testing::Environment {
   public:
@@ -49,7 +25,7 @@ class JvmEnvironment : public ::testing::Environment {
         ASSERT_NE(cp, nullptr) << "KELVANE_TEST_CLASSPATH is not set";
         // The JVM checks every JNI call the bridge makes (pending exceptions,
         // wrong types, released arrays) and aborts on misuse.
-        g_env = embedded_jvm::start(cp, {"-Xcheck:jni"}, &jvmPrint);
+        g_env = embedded_jvm::start(cp, {"-Xcheck:jni"}, &jni_warnings::print);
         ASSERT_NE(g_env, nullptr) << "the JVM did not start";
     }
 };
@@ -61,7 +37,7 @@ JNIEnv* env() {
 }
 
 int jniWarnings() {
-    return g_jniWarnings;
+    return jni_warnings::count();
 }
 
 std::string javaString(jstring s) {
@@ -280,7 +256,7 @@ jobject attributeValue(jobject attribute) {
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new kt::JvmEnvironment);
-    ::testing::UnitTest::GetInstance()->listeners().Append(new kt::JniWarningListener);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new jni_warnings::Listener);
     const int result = RUN_ALL_TESTS();
     if (kt::jniWarnings() > 0) {
         std::fprintf(stderr, "FAILED: %d -Xcheck:jni warnings (WARNING in native method)\n",

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "EmbeddedJvm.h"
+#include "JniWarnings.h"
 #include "linux/LinuxPlatform.h"
 
 namespace kcn {
@@ -15,40 +16,15 @@ namespace {
 JavaVM* g_vm = nullptr;
 JNIEnv* g_env = nullptr;
 jclass g_libClass = nullptr;
-std::atomic<int> g_jniWarnings{0};
-
-// Everything the JVM prints passes here: a JNI check warning, or a native
-// holding more local references than it may, fails the run.
-jint JNICALL jvmPrint(FILE* stream, const char* format, va_list args) {
-    char line[2048];
-    va_list copy;
-    va_copy(copy, args);
-    std::vsnprintf(line, sizeof line, format, copy);
-    va_end(copy);
-    if (std::strstr(line, "WARNING in native method") != nullptr ||
-        std::strstr(line, "JNI local refs") != nullptr) {
-        ++g_jniWarnings;
-    }
-    return std::vfprintf(stream, format, args);
-}
-
-class JniWarningListener : public ::testing::EmptyTestEventListener {
-    void OnTestStart(const ::testing::TestInfo&) override { before_ = g_jniWarnings; }
-    void OnTestEnd(const ::testing::TestInfo& test) override {
-        if (g_jniWarnings != before_) {
-            std::fprintf(stderr, "JNI warnings during %s.%s: %d\n", test.test_suite_name(),
-                         test.name(), g_jniWarnings - before_);
-        }
-    }
-    int before_ = 0;
-};
 
 class JvmEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
         const char* classPath = std::getenv("TARNEL_TEST_CLASSPATH");
         ASSERT_NE(classPath, nullptr) << "TARNEL_TEST_CLASSPATH is not set";
-        g_env = embedded_jvm::start(classPath, {"-Xcheck:jni"}, &jvmPrint);
+        // A native holding more local references than its frame has room for counts too.
+        jni_warnings::g_alsoCounted = "JNI local refs";
+        g_env = embedded_jvm::start(classPath, {"-Xcheck:jni"}, &jni_warnings::print);
         ASSERT_NE(g_env, nullptr) << "the JVM did not start";
         ASSERT_EQ(g_env->GetJavaVM(&g_vm), JNI_OK);
         jclass lib = g_env->FindClass("zentrel/keychain/KeyChainLib");
@@ -76,7 +52,7 @@ JNIEnv* env() {
 }
 
 int jniWarnings() {
-    return g_jniWarnings;
+    return jni_warnings::count();
 }
 
 jclass keyChainLibClass() {
@@ -304,7 +280,7 @@ void KeychainTest::expectThrown(const std::string& where, int status, const std:
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new kcn::JvmEnvironment);
-    ::testing::UnitTest::GetInstance()->listeners().Append(new kcn::JniWarningListener);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new jni_warnings::Listener);
     const int result = RUN_ALL_TESTS();
     if (kcn::jniWarnings() > 0) {
         std::fprintf(stderr, "FAILED: %d JNI check warnings\n", kcn::jniWarnings());
