@@ -1,7 +1,7 @@
 #include "Identities.h"
 
+#include <algorithm>
 #include <mutex>
-#include <unordered_map>
 #include <vector>
 
 #include "Java.h"
@@ -11,6 +11,7 @@ namespace tarnel::identities {
 
 namespace {
 
+// One Java object's references to its identity.
 struct Holder {
     jweak object;
     Ref identity;
@@ -19,7 +20,6 @@ struct Holder {
 
 std::mutex g_mutex;
 std::vector<Holder> g_holders;
-std::unordered_map<Ref, long> g_held;  // references held, per identity, by all objects together
 
 jfieldID handleField(JNIEnv* env) {
     Local<jclass> cls(env, findClass(env, kIdentityClass));
@@ -27,58 +27,44 @@ jfieldID handleField(JNIEnv* env) {
 }
 
 std::vector<Holder>::iterator holderOf(JNIEnv* env, jobject object) {
-    for (auto it = g_holders.begin(); it != g_holders.end(); ++it) {
-        if (env->IsSameObject(it->object, object)) return it;
-    }
-    return g_holders.end();
+    return std::find_if(g_holders.begin(), g_holders.end(), [&](const Holder& holder) {
+        return env->IsSameObject(holder.object, object) == JNI_TRUE;
+    });
 }
 
-void take(Ref identity, long count) {
-    g_held[identity] += count;
+bool heldByAnyObject(Ref identity) {
+    return std::any_of(g_holders.begin(), g_holders.end(),
+                       [&](const Holder& holder) { return holder.identity == identity; });
 }
 
-void drop(Ref identity, long count) {
-    for (long i = 0; i < count; ++i) platform().release(identity);
-    auto held = g_held.find(identity);
-    if (held != g_held.end() && (held->second -= count) <= 0) g_held.erase(held);
+void dropHolder(JNIEnv* env, std::vector<Holder>::iterator holder) {
+    for (long i = 0; i < holder->count; ++i) platform().release(holder->identity);
+    env->DeleteWeakGlobalRef(holder->object);
+    g_holders.erase(holder);
 }
 
-// Objects the JVM has collected can no longer give their references back: drop them here.
-void dropCollected(JNIEnv* env) {
-    for (auto it = g_holders.begin(); it != g_holders.end();) {
-        if (env->IsSameObject(it->object, nullptr)) {
-            drop(it->identity, it->count);
-            env->DeleteWeakGlobalRef(it->object);
-            it = g_holders.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
+// A new holder of one reference, already taken.
 void addHolder(JNIEnv* env, jobject object, Ref identity) {
-    jweak weak = env->NewWeakGlobalRef(object);
-    if (weak == nullptr) throw JavaPending{};
     try {
-        g_holders.push_back({weak, identity, 1});
+        jweak weak = env->NewWeakGlobalRef(object);
+        if (weak == nullptr) throw JavaPending{};
+        try {
+            g_holders.push_back({weak, identity, 1});
+        } catch (...) {
+            env->DeleteWeakGlobalRef(weak);
+            throw;
+        }
     } catch (...) {
-        env->DeleteWeakGlobalRef(weak);
+        platform().release(identity);
         throw;
     }
-    take(identity, 1);
 }
 
 }  // namespace
 
 void adopt(JNIEnv* env, jobject object, Ref identity) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_holders.size() % 64 == 0) dropCollected(env);
-    try {
-        addHolder(env, object, identity);
-    } catch (...) {
-        platform().release(identity);
-        throw;
-    }
+    std::lock_guard<std::mutex> guard(g_mutex);
+    addHolder(env, object, identity);
 }
 
 void lock(JNIEnv* env, jobject object) {
@@ -90,16 +76,8 @@ void lock(JNIEnv* env, jobject object) {
     if (holder != g_holders.end()) {
         platform().retain(holder->identity);
         ++holder->count;
-        take(holder->identity, 1);
-        return;
-    }
-    if (g_held.count(named) == 0) return;  // nobody holds it: not an identity of ours
-    platform().retain(named);
-    try {
-        addHolder(env, object, named);
-    } catch (...) {
-        platform().release(named);
-        throw;
+    } else if (heldByAnyObject(named)) {  // else not an identity of ours: nothing to lock
+        addHolder(env, object, platform().retain(named));
     }
 }
 
@@ -109,20 +87,26 @@ void release(JNIEnv* env, jobject object) {
     std::lock_guard<std::mutex> guard(g_mutex);
     auto holder = holderOf(env, object);
     if (holder == g_holders.end()) return;
-    drop(holder->identity, 1);
-    if (--holder->count > 0) return;
-    env->DeleteWeakGlobalRef(holder->object);
-    g_holders.erase(holder);
+    if (holder->count > 1) {
+        platform().release(holder->identity);
+        --holder->count;
+        return;
+    }
+    dropHolder(env, holder);
     env->SetLongField(object, field, 0);
 }
 
-void forget(JNIEnv* env, jobject object) {
+void dropCollected(JNIEnv* env) {
     std::lock_guard<std::mutex> guard(g_mutex);
-    auto holder = holderOf(env, object);
-    if (holder == g_holders.end()) return;
-    drop(holder->identity, holder->count);
-    env->DeleteWeakGlobalRef(holder->object);
-    g_holders.erase(holder);
+    for (auto it = g_holders.begin(); it != g_holders.end();) {
+        if (env->IsSameObject(it->object, nullptr)) {
+            const auto index = it - g_holders.begin();
+            dropHolder(env, it);
+            it = g_holders.begin() + index;
+        } else {
+            ++it;
+        }
+    }
 }
 
 Ref borrow(JNIEnv* env, jobject object) {
@@ -130,8 +114,7 @@ Ref borrow(JNIEnv* env, jobject object) {
     const Ref named = refOfHandle(env->GetLongField(object, field));
     if (named == nullptr) return nullptr;
     std::lock_guard<std::mutex> guard(g_mutex);
-    if (g_held.count(named) == 0) return nullptr;
-    return platform().retain(named);
+    return heldByAnyObject(named) ? platform().retain(named) : nullptr;
 }
 
 }  // namespace tarnel::identities

@@ -12,14 +12,15 @@
 
 namespace tarnel::identities {
 
-// Records that `object` holds `identity`, a reference just taken for it.
+// Records that `object` holds `identity`, a reference just taken for it (dropped again when the
+// record cannot be made).
 void adopt(JNIEnv* env, jobject object, Ref identity);
 // Lock: one more reference for `object`, when the identity in its field is held by some object.
 void lock(JNIEnv* env, jobject object);
 // Release: drops one of the references `object` holds; the last one clears m_hIdentity.
 void release(JNIEnv* env, jobject object);
-// Drops every reference `object` holds (an object the caller never received).
-void forget(JNIEnv* env, jobject object);
+// Drops the references of objects the JVM has collected: they can no longer give them back.
+void dropCollected(JNIEnv* env);
 
 // The identity named by `object`'s m_hIdentity, retained for the caller, when some object holds
 // it; null for 0 or for a value no object holds.

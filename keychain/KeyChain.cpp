@@ -28,7 +28,8 @@ class Collected {
         }
     }
     std::size_t size() const { return refs_.size(); }
-    Ref next() { return refs_[handedOut_++]; }
+    Ref at(std::size_t index) const { return refs_[index]; }
+    Ref handOut() { return refs_[handedOut_++]; }
 
   private:
     std::vector<Ref> refs_;
@@ -40,6 +41,7 @@ class Collected {
 extern "C" JNIEXPORT jobjectArray JNICALL
 Java_zentrel_keychain_KeyChain_GetIdentityList(JNIEnv* env, jobject self) {
     return boundary(env, "KeyChain.GetIdentityList", jobjectArray{nullptr}, [&]() -> jobjectArray {
+        identities::dropCollected(env);
         Local<jclass> keychainClass(env, findClass(env, kKeyChainClass));
         const jfieldID pathField =
             fieldId(env, keychainClass.get(), "m_sPath", "Ljava/lang/String;");
@@ -71,40 +73,21 @@ Java_zentrel_keychain_KeyChain_GetIdentityList(JNIEnv* env, jobject self) {
         Local<jobjectArray> result(env, env->NewObjectArray(static_cast<jsize>(identities.size()),
                                                             identityClass.get(), nullptr));
         checkPending(env);
-        // Objects made so far hold references; if the array cannot be completed, they give them
-        // back, since nobody will ever see them.
-        std::vector<jweak> made;
-        try {
-            for (jsize i = 0; i < static_cast<jsize>(identities.size()); ++i) {
-                Ref identity = identities.next();
-                Local<jobject> object(
-                    env, env->NewObject(identityClass.get(), init, handleOfRef(identity), self));
-                if (!object) {
-                    platform().release(identity);
-                    throw JavaPending{};
-                }
-                identities::adopt(env, object.get(), identity);
-                jweak weak = env->NewWeakGlobalRef(object.get());
-                if (weak == nullptr) {
-                    identities::forget(env, object.get());
-                    throw JavaPending{};
-                }
-                made.push_back(weak);
-                env->SetObjectArrayElement(result.get(), i, object.get());
-                checkPending(env);
-            }
-        } catch (...) {
-            // Set the Java exception aside while the JVM is asked about the objects made.
-            Local<jthrowable> pending(env, env->ExceptionOccurred());
-            env->ExceptionClear();
-            for (jweak weak : made) {
-                identities::forget(env, weak);
-                env->DeleteWeakGlobalRef(weak);
-            }
-            if (pending) env->Throw(pending.get());
-            throw;
+        // The array is made whole before its objects take the references over: a failure on the
+        // way leaves every reference with `identities`, which drops them.
+        const auto count = static_cast<jsize>(identities.size());
+        for (jsize i = 0; i < count; ++i) {
+            Local<jobject> object(env, env->NewObject(identityClass.get(), init,
+                                                      handleOfRef(identities.at(i)), self));
+            checkPending(env);
+            env->SetObjectArrayElement(result.get(), i, object.get());
+            checkPending(env);
         }
-        for (jweak weak : made) env->DeleteWeakGlobalRef(weak);
+        for (jsize i = 0; i < count; ++i) {
+            Local<jobject> object(env, env->GetObjectArrayElement(result.get(), i));
+            checkPending(env);
+            identities::adopt(env, object.get(), identities.handOut());
+        }
         return result.release();
     });
 }
