@@ -52,11 +52,6 @@ bool g_taskRegistered = false;
 bool g_stopRequested = false;
 bool g_taskExiting = false;
 
-void runPendingSources() {
-    while (platform().runLoopOnce() == kRunLoopHandledSource) {
-    }
-}
-
 void taskEnded() {
     std::lock_guard<std::mutex> lock(g_taskMutex);
     g_taskRunning = false;
@@ -67,21 +62,22 @@ void taskEnded() {
 
 }  // namespace
 
+void runPendingSources() {
+    while (platform().runLoopOnce() == kRunLoopHandledSource) {
+    }
+}
+
 Status KeychainCallback(std::uint32_t event, CallbackInfo* info, void* /*context*/) {
     char scratch[32];
     std::printf("\nCallback called. Event: %s, PID: %d", eventName(event, scratch),
                 info != nullptr ? static_cast<int>(info->pid) : 0);
-    Ref list = nullptr;
-    if (platform().copyDomainSearchList(PreferencesDomain::Dynamic, &list) == kOk &&
-        list != nullptr) {
-        Owned owned(list);
-        const long count = platform().arrayCount(list);
+    Owned list;
+    if (platform().copyDomainSearchList(PreferencesDomain::Dynamic, list.out()) == kOk &&
+        list.get() != nullptr) {
+        const long count = platform().arrayCount(list.get());
         for (long i = 0; i < count; ++i) {
-            char path[kPathBufferSize] = {};
-            std::uint32_t length = kPathBufferSize;
-            Ref keychain = platform().arrayElement(list, i);
-            if (keychain != nullptr && platform().keychainPath(keychain, &length, path) == kOk) {
-                path[kPathBufferSize - 1] = '\0';
+            char path[kPathBufferSize];
+            if (readKeychainPath(platform().arrayElement(list.get(), i), path)) {
                 std::printf("\nKeychain %d: %s", static_cast<int>(i), path);
             } else {
                 std::printf("\nKeychain %d: <can't retrieve>", static_cast<int>(i));

@@ -95,13 +95,10 @@ inline jlong handleOfRef(Ref ref) {
     return static_cast<jlong>(reinterpret_cast<std::intptr_t>(ref));
 }
 
-// Runs a native method's body: a pending Java exception, a failure to allocate or any other C++
-// exception ends it with `fallback`, and no C++ exception reaches the JVM.
-template <typename R, typename Body>
-R boundary(JNIEnv* env, const char* where, R fallback, Body&& body) noexcept;
-
 void reportInternalFailure(JNIEnv* env, const char* where, bool outOfMemory) noexcept;
 
+// Runs a native method's body: a pending Java exception, a failure to allocate or any other C++
+// exception ends it with `fallback`, and no C++ exception reaches the JVM.
 template <typename R, typename Body>
 R boundary(JNIEnv* env, const char* where, R fallback, Body&& body) noexcept {
     try {

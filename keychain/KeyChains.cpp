@@ -11,18 +11,6 @@ namespace {
 
 constexpr jint kDefaultSearchList = 5;
 
-// The keychain's path, read into the contract's 500-byte buffer; false when it cannot be read.
-bool readPath(Ref keychain, char (&path)[kPathBufferSize]) {
-    std::memset(path, 0, sizeof path);
-    std::uint32_t length = kPathBufferSize;
-    if (keychain == nullptr || platform().keychainPath(keychain, &length, path) != kOk) {
-        return false;
-    }
-    // Whatever the system said, the text ends inside the buffer.
-    path[kPathBufferSize - 1] = '\0';
-    return true;
-}
-
 Status copyList(jint domain, Ref* list) {
     if (domain == kDefaultSearchList) return platform().copyDefaultSearchList(list);
     return platform().copyDomainSearchList(static_cast<PreferencesDomain>(domain - 1), list);
@@ -38,6 +26,17 @@ jobject newKeyChain(JNIEnv* env, jstring path) {
 
 }  // namespace
 
+bool readKeychainPath(Ref keychain, char (&path)[kPathBufferSize]) {
+    std::memset(path, 0, sizeof path);
+    std::uint32_t length = kPathBufferSize;
+    if (keychain == nullptr || platform().keychainPath(keychain, &length, path) != kOk) {
+        return false;
+    }
+    // Whatever the system said, the text ends inside the buffer.
+    path[kPathBufferSize - 1] = '\0';
+    return true;
+}
+
 Status SecKeychainOpen2(const char* path, Ref* keychain) {
     *keychain = nullptr;
     Owned list;
@@ -48,7 +47,7 @@ Status SecKeychainOpen2(const char* path, Ref* keychain) {
     for (long i = 0; i < count; ++i) {
         Ref candidate = platform().arrayElement(list.get(), i);
         char candidatePath[kPathBufferSize];
-        if (readPath(candidate, candidatePath) && std::strcmp(candidatePath, path) == 0) {
+        if (readKeychainPath(candidate, candidatePath) && std::strcmp(candidatePath, path) == 0) {
             *keychain = platform().retain(candidate);
             return kOk;
         }
@@ -64,8 +63,7 @@ extern "C" JNIEXPORT jobjectArray JNICALL
 Java_zentrel_keychain_KeyChainLib_GetKeyChainList(JNIEnv* env, jobject, jint domain) {
     constexpr const char* where = "KeyChainLib.GetKeyChainList";
     return boundary(env, where, jobjectArray{nullptr}, [&]() -> jobjectArray {
-        while (platform().runLoopOnce() == kRunLoopHandledSource) {
-        }
+        runPendingSources();
         if (domain < 1 || domain > kDefaultSearchList) {
             ThrowKeyChainException(env, where, kInvalidDomain, "Invalid Keychain Domain");
             return nullptr;
@@ -82,7 +80,7 @@ Java_zentrel_keychain_KeyChainLib_GetKeyChainList(JNIEnv* env, jobject, jint dom
         checkPending(env);
         for (long i = 0; i < count; ++i) {
             char path[kPathBufferSize];
-            if (!readPath(platform().arrayElement(list.get(), i), path)) continue;
+            if (!readKeychainPath(platform().arrayElement(list.get(), i), path)) continue;
             Local<jstring> text(env, stringOfUtf8(env, path, std::strlen(path)));
             Local<jobject> keychain(env, newKeyChain(env, text.get()));
             env->SetObjectArrayElement(result.get(), static_cast<jsize>(i), keychain.get());

@@ -35,6 +35,12 @@ extern const char g_kcEvents[12][30];
 // Builds a KeyChainException (where, status, message) and throws it; returns the throw's status.
 jint ThrowKeyChainException(JNIEnv* env, const char* where, jint status, const char* message);
 
+// Reads a keychain's path into a path buffer; false when it cannot be read.
+bool readKeychainPath(Ref keychain, char (&path)[kPathBufferSize]);
+
+// Runs the calling thread's run loop until no source is pending.
+void runPendingSources();
+
 // The keychain of the default search list whose path is exactly `path`, retained.
 Status SecKeychainOpen2(const char* path, Ref* keychain);
 
