@@ -10,12 +10,6 @@ using namespace p11mock;
 
 namespace {
 
-struct Locked {
-    Locked() : st(state()), lock(st.mutex) {}
-    State& st;
-    std::lock_guard<std::recursive_mutex> lock;
-};
-
 const LogEntry* log_entry(State& st, size_t index) {
     return index < st.log.size() ? &st.log[index] : nullptr;
 }

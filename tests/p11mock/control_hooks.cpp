@@ -7,30 +7,26 @@ using namespace p11mock;
 extern "C" {
 
 P11MOCK_EXPORT void p11mock_set_report_filler(int byte_or_minus_one) {
-    State& st = state();
-    std::lock_guard<std::recursive_mutex> lock(st.mutex);
-    st.report_filler = byte_or_minus_one < 0 ? -1 : (byte_or_minus_one & 0xFF);
+    Locked l;
+    l.st.report_filler = byte_or_minus_one < 0 ? -1 : (byte_or_minus_one & 0xFF);
 }
 
 P11MOCK_EXPORT void p11mock_hook_next(const char* fn, void (*hook)(void*), void* arg) {
-    State& st = state();
-    std::lock_guard<std::recursive_mutex> lock(st.mutex);
-    st.hook_for = fn != nullptr ? fn : "";
-    st.hook = fn != nullptr ? hook : nullptr;
-    st.hook_arg = arg;
+    Locked l;
+    l.st.hook_for = fn != nullptr ? fn : "";
+    l.st.hook = fn != nullptr ? hook : nullptr;
+    l.st.hook_arg = arg;
 }
 
 P11MOCK_EXPORT void p11mock_query_len_next(const char* fn, CK_ULONG reported_len) {
     if (fn == nullptr) return;
-    State& st = state();
-    std::lock_guard<std::recursive_mutex> lock(st.mutex);
-    st.query_len[fn] = reported_len;
+    Locked l;
+    l.st.query_len[fn] = reported_len;
 }
 
 P11MOCK_EXPORT void p11mock_endless_search(int on) {
-    State& st = state();
-    std::lock_guard<std::recursive_mutex> lock(st.mutex);
-    st.endless_search = on != 0;
+    Locked l;
+    l.st.endless_search = on != 0;
 }
 
 }  // extern "C"

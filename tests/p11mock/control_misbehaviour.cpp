@@ -5,16 +5,6 @@
 
 using namespace p11mock;
 
-namespace {
-
-struct Locked {
-    Locked() : st(state()), lock(st.mutex) {}
-    State& st;
-    std::lock_guard<std::recursive_mutex> lock;
-};
-
-}  // namespace
-
 extern "C" {
 
 P11MOCK_EXPORT void p11mock_buffer_too_small_always(const char* fn, CK_ULONG first_len,

@@ -185,6 +185,13 @@ struct State {
 
 State& state();
 
+// The state, locked for as long as this lives: what every control call takes first.
+struct Locked {
+    Locked() : st(state()), lock(st.mutex) {}
+    State& st;
+    std::lock_guard<std::recursive_mutex> lock;
+};
+
 // Fixed-width PKCS#11 text field: text then blanks.
 void blank_pad(unsigned char* field, size_t width, const char* text);
 Bytes ulong_bytes(CK_ULONG value);
