@@ -58,24 +58,30 @@ finish() {
     exit "$1"
 }
 
-if [ "$suite" = keychains ]; then
-    TARNEL_KEYCHAINS=$work/keychains.conf
-    export TARNEL_KEYCHAINS
+# Runs the suites of one package under -Xcheck:jni with the given -D options, then finishes.
+run_suites() {
+    package=$1
+    shift
     status=0
-    "$java" \
-        -Xcheck:jni \
-        -Dtarnel.library="$tarnel" \
-        -Dtarnel.workdir="$work" \
-        -Dtarnel.readme="$readme" \
-        -Dtarnel.sources="$sources" \
+    "$java" -Xcheck:jni "$@" \
         -jar "$launcher" \
         -cp "$classes" \
-        --select-package zentrel \
+        --select-package "$package" \
         --fail-if-no-tests \
         --disable-banner \
         --disable-ansi-colors \
         --details=tree >"$work/junit.out" 2>&1 || status=$?
     finish "$status"
+}
+
+if [ "$suite" = keychains ]; then
+    TARNEL_KEYCHAINS=$work/keychains.conf
+    export TARNEL_KEYCHAINS
+    run_suites zentrel \
+        -Dtarnel.library="$tarnel" \
+        -Dtarnel.workdir="$work" \
+        -Dtarnel.readme="$readme" \
+        -Dtarnel.sources="$sources"
 fi
 
 label=kelvane-junit
@@ -90,21 +96,9 @@ PKCS11SPY=$softhsm
 PKCS11SPY_OUTPUT=$work/spy.log
 export SOFTHSM2_CONF LD_LIBRARY_PATH PKCS11SPY PKCS11SPY_OUTPUT
 
-# -Xcheck:jni checks every JNI call the bridge makes; a warning it prints fails the run
-# even when every test passed.
-status=0
-"$java" \
-    -Xcheck:jni \
+run_suites qorvik \
     -Dkelvane.library="$library" \
     -Dkelvane.softhsm="$softhsm" \
     -Dkelvane.spy="$spy" \
     -Dkelvane.spylog="$PKCS11SPY_OUTPUT" \
-    -Dkelvane.tokenlabel="$label" \
-    -jar "$launcher" \
-    -cp "$classes" \
-    --select-package qorvik \
-    --fail-if-no-tests \
-    --disable-banner \
-    --disable-ansi-colors \
-    --details=tree >"$work/junit.out" 2>&1 || status=$?
-finish "$status"
+    -Dkelvane.tokenlabel="$label"
