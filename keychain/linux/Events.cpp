@@ -95,11 +95,7 @@ class ThreadEvents {
             if (configDir.empty()) configDir = "/";
             configName_ = slash == std::string::npos ? config.file : config.file.substr(slash + 1);
         }
-        for (auto it = watches_.begin(); it != watches_.end();) {
-            it->second.keychain = false;
-            it->second.config = false;
-            ++it;
-        }
+        for (auto& [wd, w] : watches_) w.keychain = w.config = false;
         auto watch = [&](const std::string& path, bool keychain) {
             int wd = inotify_add_watch(fd_, path.c_str(), kWatchMask);
             if (wd < 0) return;
