@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -185,6 +186,94 @@ TEST_F(EventTaskTest, AStoppedTaskCanBeStartedAgain) {
     }
     EXPECT_FALSE(forcing.callbackRegistered());
     EXPECT_EQ(forcing.count("addEventCallback"), forcing.count("removeEventCallback"));
+}
+
+// Lets whatever a test held at the forcing platform's gates go, before the task guard stops it.
+struct GatesOpened {
+    ForcingPlatform& forcing;
+    ~GatesOpened() {
+        forcing.addGate.open();
+        forcing.removeGate.open();
+    }
+};
+
+// The callback operations in the order they were made.
+std::string registrations(const ForcingPlatform& forcing) {
+    std::string out;
+    for (const PlatformCall& call : forcing.calls()) {
+        if (call.op == "addEventCallback") out += 'A';
+        if (call.op == "removeEventCallback") out += 'R';
+    }
+    return out;
+}
+
+// Whether the thread `tid` of this process is asleep (blocked) now.
+bool threadBlocked(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t name = stat.rfind(')');
+    return name != std::string::npos && name + 2 < stat.size() && stat[name + 2] == 'S';
+}
+
+TEST_F(EventTaskTest, AStopAskedBeforeTheTaskRegisteredEndsItOnceItHas) {
+    keychains.writeConfig({{"dynamic", keychains.dir("k")}});
+    TaskGuard task;
+    GatesOpened gates{forcing};
+    forcing.addGate.close();
+    ASSERT_EQ(loadKeyChainLibrary(), 0);
+    ASSERT_TRUE(waitFor([&] { return forcing.addGate.holding(); }));
+    finalizeLibrary();  // gives up waiting: the task is still on its way to registering
+    EXPECT_EQ(registrations(forcing), "");
+    forcing.addGate.open();
+    EXPECT_TRUE(waitFor([&] { return registrations(forcing) == "AR"; }))
+        << "the task did not end after registering: " << registrations(forcing);
+    EXPECT_FALSE(forcing.callbackRegistered());
+    // Ended for good: the next start is a new task with a callback of its own.
+    EXPECT_EQ(loadKeyChainLibrary(), 0);
+    EXPECT_TRUE(waitFor([&] { return forcing.callbackRegistered(); }));
+    finalizeLibrary();
+    EXPECT_EQ(registrations(forcing), "ARAR");
+    EXPECT_FALSE(forcing.callbackRegistered());
+}
+
+TEST_F(EventTaskTest, AStartWhileTheTaskIsEndingStartsANewOneAfterIt) {
+    keychains.writeConfig({{"dynamic", keychains.dir("k")}});
+    TaskGuard task;
+    GatesOpened gates{forcing};
+    ASSERT_EQ(loadKeyChainLibrary(), 0);
+    ASSERT_TRUE(waitFor([&] { return forcing.callbackRegistered(); }));
+    forcing.removeGate.close();
+    finalizeLibrary();  // gives up waiting: the task is held removing its callback
+    ASSERT_TRUE(waitFor([&] { return forcing.removeGate.holding(); }));
+    EXPECT_EQ(registrations(forcing), "A");
+
+    std::atomic<pid_t> starter{0};
+    std::atomic<bool> started{false}, attached{false};
+    std::atomic<jint> result{-1};
+    std::thread other([&] {
+        JNIEnv* e = nullptr;
+        if (vm()->AttachCurrentThread(reinterpret_cast<void**>(&e), nullptr) != JNI_OK) {
+            started = true;
+            return;
+        }
+        attached = true;
+        starter = gettid();
+        result = loadKeyChainLibrary(e);
+        started = true;
+        vm()->DetachCurrentThread();
+    });
+    // Let the task end once the start is waiting for it (or has returned).
+    waitFor([&] { return started || (starter != 0 && threadBlocked(starter)); });
+    forcing.removeGate.open();
+    other.join();
+    EXPECT_TRUE(attached);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(waitFor([&] { return registrations(forcing) == "ARA"; }))
+        << "no new task after the start: " << registrations(forcing);
+    EXPECT_TRUE(forcing.callbackRegistered());
+    finalizeLibrary();
+    EXPECT_EQ(registrations(forcing), "ARAR");
+    EXPECT_FALSE(forcing.callbackRegistered());
 }
 
 }  // namespace

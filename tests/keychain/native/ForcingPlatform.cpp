@@ -33,14 +33,54 @@ void describeCredentials(const tarnel::AccessCredentials* credentials, PlatformC
 
 }  // namespace
 
+Gate::~Gate() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    closed_ = false;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return waiting_ == 0; });
+}
+
+void Gate::close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+}
+
+void Gate::open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = false;
+    changed_.notify_all();
+}
+
+bool Gate::holding() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return waiting_ > 0;
+}
+
+void Gate::pass() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++waiting_;
+    changed_.wait(lock, [this] { return !closed_; });
+    --waiting_;
+    changed_.notify_all();
+}
+
 void ForcingPlatform::forceSignStatus(Status status) {
     std::lock_guard<std::mutex> lock(mutex_);
-    signOutcomes_.push_back({status, false});
+    signOutcomes_.push_back({status, SignOutcome::Length::Kept, 0});
 }
 
 void ForcingPlatform::forceEmptySignature() {
+    forceSignAnswer(tarnel::kOk, 0);
+}
+
+void ForcingPlatform::forceSignAnswer(Status status, std::size_t length) {
     std::lock_guard<std::mutex> lock(mutex_);
-    signOutcomes_.push_back({tarnel::kOk, true});
+    signOutcomes_.push_back({status, SignOutcome::Length::Set, length});
+}
+
+void ForcingPlatform::forceOverlongSignature(std::size_t beyond) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    signOutcomes_.push_back({tarnel::kOk, SignOutcome::Length::PastCapacity, beyond});
 }
 
 void ForcingPlatform::forceEvent(std::uint32_t event, std::int32_t pid) {
@@ -144,6 +184,7 @@ Status ForcingPlatform::copyNextIdentity(Ref search, Ref* identity) {
 
 Status ForcingPlatform::addEventCallback(tarnel::EventCallback callback, std::uint32_t eventMask,
                                          void* context) {
+    addGate.pass();
     PlatformCall call{"addEventCallback"};
     call.eventMask = eventMask;
     call.status = systemPlatform().addEventCallback(callback, eventMask, context);
@@ -157,6 +198,7 @@ Status ForcingPlatform::addEventCallback(tarnel::EventCallback callback, std::ui
 }
 
 Status ForcingPlatform::removeEventCallback(tarnel::EventCallback callback) {
+    removeGate.pass();
     PlatformCall call{"removeEventCallback"};
     call.status = systemPlatform().removeEventCallback(callback);
     {
@@ -290,8 +332,13 @@ Status ForcingPlatform::signData(tarnel::ContextHandle context, const tarnel::Cs
             systemPlatform().signData(context, blocks, blockCount, digestAlgorithm, signature);
     } else {
         call.status = outcome.status;
-        if (outcome.empty && signature != nullptr) signature->length = 0;
+        if (signature != nullptr && outcome.length == SignOutcome::Length::Set) {
+            signature->length = outcome.amount;
+        } else if (signature != nullptr && outcome.length == SignOutcome::Length::PastCapacity) {
+            signature->length += outcome.amount;
+        }
     }
+    call.signatureLength = signature != nullptr ? signature->length : 0;
     return record(std::move(call));
 }
 

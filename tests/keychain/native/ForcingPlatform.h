@@ -1,9 +1,11 @@
 // A platform that hands every operation to the system's and keeps a record of
 // the calls that matter to the tests, and that can force what the system
-// cannot be made to produce: a signing status, a signature of length 0, an
-// event with any number.
+// cannot be made to produce: a signing status, a signature of length 0 or
+// longer than its buffer, an event with any number, a registration or
+// removal of the event callback held until the test lets it through.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -40,9 +42,32 @@ struct PlatformCall {
     bool hasSample = false;
     std::vector<std::int32_t> wordIds;  // per element of the first sample's list
     std::vector<std::uint32_t> elementTypes;
-    std::string password;       // the datum elements' bytes
-    tarnel::Status status = 0;  // what the operation answered
+    std::string password;             // the datum elements' bytes
+    std::size_t signatureLength = 0;  // signData: the length it left in the output block
+    tarnel::Status status = 0;        // what the operation answered
     std::thread::id thread = std::this_thread::get_id();
+};
+
+// Where an operation waits while the gate is closed. Open at first; its end lets any waiter go
+// and waits for it to leave.
+class Gate {
+  public:
+    Gate() = default;
+    Gate(const Gate&) = delete;
+    Gate& operator=(const Gate&) = delete;
+    ~Gate();
+    void close();
+    void open();
+    // Whether a caller is waiting at the gate now.
+    bool holding() const;
+    // Called by the operation: returns once the gate is open.
+    void pass();
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool closed_ = false;
+    int waiting_ = 0;
 };
 
 class ForcingPlatform : public tarnel::Platform {
@@ -52,6 +77,10 @@ class ForcingPlatform : public tarnel::Platform {
     void forceSignStatus(tarnel::Status status);
     // The next signData answers 0 with a signature of length 0.
     void forceEmptySignature();
+    // The next signData answers `status` and leaves the output length at `length`, nothing signed.
+    void forceSignAnswer(tarnel::Status status, std::size_t length);
+    // The next signData answers 0 and claims `beyond` bytes more than the buffer it was handed.
+    void forceOverlongSignature(std::size_t beyond);
     // Delivered, one per turn, by runLoopOnce on the thread that registered the callback.
     void forceEvent(std::uint32_t event, std::int32_t pid);
     // Drops whatever forced outcome has not been used yet.
@@ -63,6 +92,10 @@ class ForcingPlatform : public tarnel::Platform {
     void clearCalls();
     // Whether a callback is registered now.
     bool callbackRegistered() const;
+
+    // addEventCallback and removeEventCallback wait here before doing anything.
+    Gate addGate;
+    Gate removeGate;
 
     tarnel::Status copyDomainSearchList(tarnel::PreferencesDomain domain,
                                         tarnel::Ref* list) override;
@@ -101,8 +134,10 @@ class ForcingPlatform : public tarnel::Platform {
 
   private:
     struct SignOutcome {
+        enum class Length { Kept, Set, PastCapacity };
         tarnel::Status status;
-        bool empty;  // status 0 and no signature
+        Length length;
+        std::size_t amount;  // the length set, or how far past the capacity
     };
     struct Event {
         std::uint32_t number;

@@ -1,7 +1,9 @@
 // KeyChain.GetIdentityList and ReleaseIdentityList, KeyChainIdentity.Lock and
 // Release: which identities come back, and every reference dropped exactly as
 // often as it was taken, from one thread or several.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -218,6 +220,91 @@ TEST_F(IdentityReferencesTest, ReleaseIdentityListSkipsZeroAndNullAndNeverOverRe
     env->SetObjectArrayElement(list, 3, id[3]);
     releaseAll(keyChain, list);
     for (jlong h : handle) EXPECT_EQ(countOf(h), 0);
+}
+
+// Identity objects the JVM has collected can no longer give their references back: the next
+// listing, of whatever keychain, drops them (Lock's too), with no Release from anyone.
+TEST_F(IdentityReferencesTest, ReferencesOfCollectedObjectsAreDroppedAtTheNextListing) {
+    const std::string dir = keychains.dir("k"), other = keychains.dir("other");
+    const std::string empty = keychains.dir("empty");
+    keychains.addMany(dir, "id", 3);
+    keychains.addPair(other, "other");
+    keychains.writeConfig({{"default", dir}, {"default", other}, {"default", empty}});
+    jclass systemClass = env->FindClass("java/lang/System");
+    const jmethodID gc = env->GetStaticMethodID(systemClass, "gc", "()V");
+    ASSERT_NE(gc, nullptr);
+    struct Row {
+        const char* name;
+        std::string path;  // the keychain listed next; empty: one without a path
+        std::size_t listed;
+    };
+    const Row rows[] = {{"the same keychain", dir, 3},
+                        {"another keychain", other, 1},
+                        {"a keychain without identities", empty, 0},
+                        {"a keychain object without a path", "", 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        jobject keyChain = keyChainFor(dir);
+        jobjectArray list = getIdentityList(keyChain);
+        ASSERT_NE(list, nullptr);
+        std::vector<jlong> handles;
+        std::vector<jweak> watched;
+        for (jsize i = 0; i < env->GetArrayLength(list); ++i) {
+            jobject identity = element(list, i);
+            handles.push_back(handleOf(identity));
+            if (i == 0) lock(identity);  // one object holding two
+            watched.push_back(env->NewWeakGlobalRef(identity));
+            env->DeleteLocalRef(identity);
+        }
+        env->DeleteLocalRef(list);
+        ASSERT_EQ(handles.size(), 3u);
+        EXPECT_EQ(countOf(handles[0]), 2);
+
+        const auto collected = [&] {
+            for (jweak weak : watched) {
+                if (!env->IsSameObject(weak, nullptr)) return false;
+            }
+            return true;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!collected() && std::chrono::steady_clock::now() < deadline) {
+            env->CallStaticVoidMethod(systemClass, gc);
+            ASSERT_FALSE(env->ExceptionCheck());
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        const bool gone = collected();
+        for (jweak weak : watched) env->DeleteWeakGlobalRef(weak);
+        ASSERT_TRUE(gone) << "the JVM did not collect the identity objects";
+        // Collected, but nothing has looked yet.
+        EXPECT_EQ(countOf(handles[0]), 2);
+        EXPECT_EQ(countOf(handles[1]), 1);
+        EXPECT_EQ(tarnel::linux_platform::liveObjects(), 3u);
+
+        forcing.clearCalls();
+        jobject next = row.path.empty() ? newKeyChain(nullptr) : keyChainFor(row.path);
+        jobjectArray nextList = getIdentityList(next);
+        expectNoException();
+        EXPECT_EQ(
+            nextList != nullptr ? static_cast<std::size_t>(env->GetArrayLength(nextList)) : 0u,
+            row.listed);
+        // The listing drops them before it makes anything (whose addresses may be theirs again).
+        auto releases = forcing.callsOf("release");
+        ASSERT_GE(releases.size(), 4u);
+        std::vector<tarnel::Ref> dropped;
+        for (std::size_t i = 0; i < 4; ++i) dropped.push_back(releases[i].ref);
+        std::sort(dropped.begin(), dropped.end());
+        std::vector<tarnel::Ref> held = {refOf(handles[0]), refOf(handles[0]), refOf(handles[1]),
+                                         refOf(handles[2])};
+        std::sort(held.begin(), held.end());
+        EXPECT_EQ(dropped, held);
+        EXPECT_EQ(tarnel::linux_platform::liveObjects(), row.listed);
+        if (nextList != nullptr) releaseAll(next, nextList);
+        EXPECT_EQ(tarnel::linux_platform::liveObjects(), 0u);
+        env->DeleteLocalRef(nextList);
+        env->DeleteLocalRef(next);
+        env->DeleteLocalRef(keyChain);
+    }
+    env->DeleteLocalRef(systemClass);
 }
 
 TEST_F(IdentityReferencesTest, ThreadsLockingSigningAndReleasingKeepCountsRight) {

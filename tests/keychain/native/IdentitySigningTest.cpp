@@ -3,6 +3,7 @@
 // signature checked by openssl against the identity's certificate, the
 // statuses only the forcing platform can produce, and the keychain PIN.
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -231,6 +232,82 @@ TEST_F(IdentitySigningTest, ForcedStatusesRetryOnceAfterMinusOneAndThrowWhatThey
             expectThrown(kSignWhere, row.thrown, "Sign Failed");
         }
     }
+}
+
+// A first try that answers -1 may have written its own length into the output block; the second
+// try is handed the whole buffer again, whatever the key's size.
+TEST_F(IdentitySigningTest, TheRetryAfterMinusOneGetsTheWholeBufferBack) {
+    const std::string dir = keychains.dir("k");
+    const Identity made[] = {keychains.addPair(dir, "a2048", 2048),
+                             keychains.addPair(dir, "b4096", 4096)};
+    const std::size_t capacities[] = {256, 512};
+    listIdentities(dir);
+    const Bytes message = toBytes("signed on the second try");
+    for (jsize i = 0; i < 2; ++i) {
+        const std::size_t capacity = capacities[i];
+        jobject id = identity(i);
+        for (std::size_t shrunk : {std::size_t{0}, std::size_t{1}, std::size_t{20},
+                                   std::size_t{255}, std::size_t{256}, capacity - 1}) {
+            if (shrunk >= capacity) continue;
+            SCOPED_TRACE(made[i].name + ": length " + std::to_string(shrunk) + " after -1");
+            forcing.clearCalls();
+            forcing.forceSignAnswer(tarnel::kSignRetryStatus, shrunk);
+            const Bytes signature = signOk(id, message, "", "SHA1withRSA");
+            EXPECT_EQ(signature.size(), capacity);
+            EXPECT_TRUE(keychains.verifySha1WithRsa(made[i].cert, message, signature));
+            auto signs = forcing.callsOf("signData");
+            ASSERT_EQ(signs.size(), 2u);
+            EXPECT_EQ(signs[0].signatureCapacity, capacity);
+            EXPECT_EQ(signs[0].signatureLength, shrunk);
+            EXPECT_EQ(signs[1].signatureCapacity, signs[0].signatureCapacity);
+            EXPECT_EQ(signs[1].status, tarnel::kOk);
+        }
+        env->DeleteLocalRef(id);
+    }
+}
+
+// A signing call that claims more bytes than the buffer it was handed is not believed: nothing
+// past the buffer is read, and Sign fails as for an empty signature.
+TEST_F(IdentitySigningTest, ASignatureClaimedLongerThanItsBufferIsNeverReturned) {
+    const std::string dir = keychains.dir("k");
+    keychains.addPair(dir, "signer");
+    listIdentities(dir);
+    jobject id = identity(0);
+    constexpr std::size_t kCapacity = 256;
+    struct Row {
+        bool retryFirst;
+        std::size_t beyond;
+    };
+    const Row rows[] = {{false, 1}, {false, 256}, {false, 1u << 20}, {false, SIZE_MAX - kCapacity},
+                        {true, 1},  {true, 4096}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.beyond) + (row.retryFirst ? " after -1" : ""));
+        forcing.clearCalls();
+        if (row.retryFirst) forcing.forceSignStatus(tarnel::kSignRetryStatus);
+        forcing.forceOverlongSignature(row.beyond);
+        EXPECT_EQ(sign(id, byteArray("overlong"), str(""), str("SHA1withRSA")), nullptr);
+        expectThrown(kSignWhere, 0, "Sign Failed");
+        auto signs = forcing.callsOf("signData");
+        ASSERT_EQ(signs.size(), row.retryFirst ? 2u : 1u);
+        EXPECT_EQ(signs.back().signatureCapacity, kCapacity);
+        EXPECT_EQ(signs.back().signatureLength, kCapacity + row.beyond);
+        EXPECT_EQ(forcing.count("deleteContext"), 1u);
+
+        // The same through the PIN's way, read directly.
+        forcing.clearForced();
+        forcing.forceOverlongSignature(row.beyond);
+        const tarnel::Ref ref =
+            reinterpret_cast<tarnel::Ref>(static_cast<std::intptr_t>(handleOf(id)));
+        const std::uint8_t input[20] = {};
+        std::vector<std::uint8_t> out(kCapacity, 0);
+        std::size_t outLength = out.size();
+        EXPECT_EQ(tarnel::SignBuffer(ref, "4321", input, sizeof input, out.data(), &outLength,
+                                     tarnel::kAlgNone, tarnel::kAlgSha1WithRsa),
+                  tarnel::kOk);
+        EXPECT_EQ(outLength, 0u);
+    }
+    // The next signing is a real one again.
+    EXPECT_EQ(signOk(id, toBytes("after"), "", "SHA1withRSA").size(), kCapacity);
 }
 
 TEST_F(IdentitySigningTest, MissingArgumentsAndIdentitiesThrowWithoutSigning) {
