@@ -13,7 +13,13 @@
 #define NULL_PTR nullptr
 #endif
 
+// Internal routines and process-wide variables leave the library on Linux and
+// macOS; the Windows build exports only the native methods (from a .def file).
+#if defined(_WIN32)
+#define KELMORA_API
+#else
 #define KELMORA_API __attribute__((visibility("default")))
+#endif
 
 // Vendor entry point of the signature-card family: registers a callback the
 // module may call during a module call to ask for the signer PIN.
@@ -66,7 +72,6 @@ KELMORA_API void throwPkcs11Exception(JNIEnv* env, const char* FunctionName, CK_
 
 extern "C" {
 KELMORA_API const char* getCryptokiErrorDesc(CK_RV Error);
-KELMORA_API jint Check64BitLen(JNIEnv* env, long long val);
 KELMORA_API void LogFunction(const char* sFuncName, CK_RV Rv, ...);
 KELMORA_API void traceString(JNIEnv* env, const char* FieldName, const char* message);
 KELMORA_API void EspandiDati(const unsigned char* in, char* ou, long len);
@@ -122,9 +127,20 @@ inline bool moduleInitialized() {
 // returns its function list.
 CK_FUNCTION_LIST_PTR requireModule();
 
-// Narrows a module count or length to a Java int; after a range failure the
-// "Check64BitLen" exception is pending and the method stops.
-jint narrowToInt(JNIEnv* env, CK_ULONG value);
+// Narrows a count or length to a Java int by the signed 64-bit rule; after a
+// range failure the "Check64BitLen" exception is pending and the method stops.
+// Methods use RANGE_CHECKED (PlatformTraits.h), which picks the platform's rule.
+jint narrowToInt(JNIEnv* env, std::uint64_t value);
+
+// The low 32 bits as a Java int, unchecked (the 32-bit builds' rule).
+inline jint plainBits(std::uint64_t value) {
+    return static_cast<jint>(static_cast<uint32_t>(value));
+}
+
+// The function-name text of the native method running on this thread, where
+// the platform's range-check message names it (else null).
+const char* currentMethodName();
+void setCurrentMethodName(const char* name);
 
 // Fails when a module reports more than the capacity it was handed.
 void checkReportedLength(CK_ULONG reported, CK_ULONG capacity);
@@ -134,3 +150,6 @@ extern const char* const kLengthLargerThanBuffer;
 // The texts of the failures for lengths and counts no Java array can take.
 extern const char* const kLengthBeyondJavaArray;
 extern const char* const kSearchTooLarge;
+
+// The platform's constants and range-check call-site form.
+#include "PlatformTraits.h"

@@ -103,7 +103,7 @@ void fillEntry(JNIEnv* env, ValueClasses& classes, jobject value, CK_ATTRIBUTE& 
         entry.ulValueLen = 1;
     } else if (env->IsInstanceOf(value, classes.string.get())) {
         const std::vector<unsigned char> text = standardUtf8(env, static_cast<jstring>(value));
-        const jint length = narrowToInt(env, text.size());
+        const jint length = RANGE_CHECKED(env, text.size(), 1);
         entry.pValue = allocate(text.size() + 1);
         // An empty text has no characters to copy (and a vector with none may hold no pointer).
         if (!text.empty()) std::memcpy(entry.pValue, text.data(), text.size());
@@ -185,7 +185,7 @@ void resetAttributeLen(CK_ATTRIBUTE_PTR pAttribute) {
     }
 }
 
-jobject CkAttribute2Pkcs11Attribute(JNIEnv* env, CK_ATTRIBUTE attribute) {
+jobject attributeValueToJava(JNIEnv* env, const CK_ATTRIBUTE& attribute, int site) {
     LogFunction("Elem type :%d", 0, static_cast<int>(attribute.type));
     const bool empty = attribute.pValue == nullptr || attribute.ulValueLen == 0;
     switch (groupOf(attribute.type)) {
@@ -223,7 +223,7 @@ jobject CkAttribute2Pkcs11Attribute(JNIEnv* env, CK_ATTRIBUTE attribute) {
                            "CkAttribute2Pkcs11Attribute - objElemTemplate value is NULL");
         }
         case ValueGroup::kBytes: {
-            const jint length = narrowToInt(env, attribute.ulValueLen);
+            const jint length = RANGE_CHECKED(env, attribute.ulValueLen, site);
             jbyteArray array = require(env, env->NewByteArray(length),
                                        "CkAttribute2Pkcs11Attribute - byteArrayValue is NULL");
             if (length > 0) {
@@ -239,6 +239,10 @@ jobject CkAttribute2Pkcs11Attribute(JNIEnv* env, CK_ATTRIBUTE attribute) {
 }
 
 }  // extern "C"
+
+jobject CkAttribute2Pkcs11Attribute(JNIEnv* env, CK_ATTRIBUTE attribute) {
+    return attributeValueToJava(env, attribute, 1);
+}
 
 void Attribute2CKAttribute_Get(JNIEnv*, jint type, CK_ATTRIBUTE_PTR pAttribute) {
     *pAttribute = CK_ATTRIBUTE{};
@@ -272,7 +276,8 @@ void Attribute2CKAttribute_Get(JNIEnv* env, jintArray jTypes, CK_ATTRIBUTE_PTR* 
 }
 
 ReadOutcome readAttribute(JNIEnv* env, CK_FUNCTION_LIST_PTR module, CK_SESSION_HANDLE session,
-                          CK_OBJECT_HANDLE object, CK_ATTRIBUTE& entry, CK_RV& rv, jobject& value) {
+                          CK_OBJECT_HANDLE object, CK_ATTRIBUTE& entry, CK_RV& rv, jobject& value,
+                          int site) {
     value = nullptr;
     resetAttributeLen(&entry);
     const CK_ULONG primed = entry.ulValueLen;
@@ -283,7 +288,7 @@ ReadOutcome readAttribute(JNIEnv* env, CK_FUNCTION_LIST_PTR module, CK_SESSION_H
     rv = module->C_GetAttributeValue(session, object, &entry, 1);
     if (rv == CKR_OK) {
         if (!fits(entry, primed)) return ReadOutcome::kLengthBeyondBuffer;
-        value = CkAttribute2Pkcs11Attribute(env, entry);
+        value = attributeValueToJava(env, entry, site);
         return ReadOutcome::kRead;
     }
     if (rv != CKR_BUFFER_TOO_SMALL) return ReadOutcome::kModuleFailed;
@@ -304,6 +309,6 @@ ReadOutcome readAttribute(JNIEnv* env, CK_FUNCTION_LIST_PTR module, CK_SESSION_H
     rv = module->C_GetAttributeValue(session, object, &sized, 1);
     if (rv != CKR_OK) return ReadOutcome::kModuleFailed;
     if (!fits(sized, length)) return ReadOutcome::kLengthBeyondBuffer;
-    value = CkAttribute2Pkcs11Attribute(env, sized);
+    value = attributeValueToJava(env, sized, site);
     return ReadOutcome::kRead;
 }

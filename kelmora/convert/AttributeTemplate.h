@@ -6,8 +6,8 @@
 
 #include "../kelmora.h"
 
-// Size of the buffer every attribute read is primed with.
-constexpr CK_ULONG kAttributeReadBufferSize = 2048;
+// Size of the buffer every attribute read is primed with (by platform).
+using platform::kAttributeReadBufferSize;
 
 extern "C" {
 // Builds a write template: every entry owns its own value buffer. The
@@ -91,6 +91,8 @@ enum class ReadOutcome { kRead, kModuleFailed, kLengthBeyondBuffer, kLengthBeyon
 
 // Reads one attribute into entry (primed first), converting the value. A
 // value longer than the read buffer is asked for its length and read again
-// into a buffer of exactly that length. rv receives the module's last answer.
+// into a buffer of exactly that length. rv receives the module's last answer;
+// site is the value's range check's position within the calling method.
 ReadOutcome readAttribute(JNIEnv* env, CK_FUNCTION_LIST_PTR module, CK_SESSION_HANDLE session,
-                          CK_OBJECT_HANDLE object, CK_ATTRIBUTE& entry, CK_RV& rv, jobject& value);
+                          CK_OBJECT_HANDLE object, CK_ATTRIBUTE& entry, CK_RV& rv, jobject& value,
+                          int site);

@@ -14,7 +14,7 @@ namespace {
 // Forgets the module after a successful C_Finalize; on Linux and macOS it is
 // also unloaded, whatever the last load asked.
 void dropModule() {
-    if (hLibModule != nullptr) platform::closeModule(hLibModule);
+    if (hLibModule != nullptr) platform::releaseAfterFinalize(hLibModule);
     hLibModule = nullptr;
     functionList = nullptr;
     bInitialized = CK_FALSE;
@@ -116,7 +116,7 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeCryptoki_GetInfo(JNIEnv* env, jo
             env, require(env, env->NewObject(stringClass.get(), stringCtor, manufBytes.get()),
                          "manufacturerID value is NULL"));
 
-        const jint flags = narrowToInt(env, info.flags);
+        const jint flags = RANGE_CHECKED(env, info.flags, 1);
         LocalRef<jobject> libraryVersion(
             env, require(env, newVersion(env, versionClass.get(), versionCtor, libVersion),
                          "libraryVersion value is NULL"));
@@ -164,7 +164,7 @@ JNIEXPORT jobjectArray JNICALL Java_qorvik_nat_NativeCryptoki_GetSlotList(JNIEnv
         lost[0] = 1;
 #endif
 
-        const jint length = narrowToInt(env, count);
+        const jint length = RANGE_CHECKED(env, count, 1);
         LogFunction("Slot list length: %ld, NativeClass: %X", rv, static_cast<long>(length),
                     slotClass.get());
         LocalRef<jobjectArray> array(

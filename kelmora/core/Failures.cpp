@@ -77,11 +77,6 @@ const char* getCryptokiErrorDesc(CK_RV Error) {
     return entry->Descr;
 }
 
-jint Check64BitLen(JNIEnv* env, long long val) {
-    if (val >= INT_MIN && val <= INT_MAX) return static_cast<jint>(val);
-    throwPkcs11Exception(env, "Check64BitLen", "Value out of size for 32 bit (jint)");
-    return static_cast<jint>(static_cast<uint32_t>(static_cast<unsigned long long>(val)));
-}
 
 void LogFunction(const char*, CK_RV, ...) {}
 
@@ -138,11 +133,16 @@ CK_FUNCTION_LIST_PTR requireModule() {
     return functionList;
 }
 
-jint narrowToInt(JNIEnv* env, CK_ULONG value) {
-    // Read as a signed 64-bit number: CK_UNAVAILABLE_INFORMATION passes as -1.
-    const jint narrowed = Check64BitLen(env, static_cast<long long>(value));
-    if (env->ExceptionCheck()) throw AlreadyReported{};
-    return narrowed;
+namespace {
+thread_local const char* t_currentMethod = nullptr;
+}
+
+const char* currentMethodName() {
+    return t_currentMethod;
+}
+
+void setCurrentMethodName(const char* name) {
+    t_currentMethod = name;
 }
 
 void requireJavaArrayLength(CK_ULONG length) {

@@ -94,8 +94,32 @@ T require(JNIEnv* env, T obj, const char* message) {
 // The boundary handler: runs a native method's body, turns the failure
 // forms into the pending CryptokiException under the method's name and
 // answers the neutral value. Nothing thrown inside ever reaches the JVM.
+// Where the platform's range-check message names the method, the method's
+// name is recorded for the time its body runs (a start routine inside a
+// method records its own, then gives the method's back).
+class MethodNameScope {
+  public:
+    explicit MethodNameScope(const char* name) {
+        if constexpr (platform::kRangeMessageNamesCaller) {
+            previous_ = currentMethodName();
+            setCurrentMethodName(name);
+        } else {
+            (void)name;
+        }
+    }
+    MethodNameScope(const MethodNameScope&) = delete;
+    MethodNameScope& operator=(const MethodNameScope&) = delete;
+    ~MethodNameScope() {
+        if constexpr (platform::kRangeMessageNamesCaller) setCurrentMethodName(previous_);
+    }
+
+  private:
+    const char* previous_ = nullptr;
+};
+
 template <typename Result, typename Body>
 Result guarded(JNIEnv* env, const char* functionName, Result neutral, Body&& body) noexcept {
+    MethodNameScope method(functionName);
     try {
         return body();
     } catch (const MessageFailure& f) {

@@ -10,6 +10,6 @@ int freeLibrary = 0;
 CK_BBOOL bInitialized = CK_FALSE;
 CK_C_SetCallBack pC_SetCallBack = nullptr;
 bool g_bIsSecondAuthenticationRequired = true;
-CK_VERSION libVersion = {1, 2};
+CK_VERSION libVersion = {1, platform::kLibVersionMinor};
 CK_CHAR g_SignerPin[20] = {0};
 }

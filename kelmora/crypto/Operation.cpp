@@ -57,7 +57,7 @@ OutputWindow::OutputWindow(JNIEnv* env, jbyteArray array, jint off)
 
 jint OutputWindow::result(JNIEnv* env) const {
     if (data_ != nullptr) checkReportedLength(length_, capacity_);
-    return narrowToInt(env, length_);
+    return RANGE_CHECKED(env, length_, 1);
 }
 
 void resizeBuffer(std::vector<CK_BYTE>& buffer, CK_ULONG size) {
@@ -71,7 +71,7 @@ void resizeBuffer(std::vector<CK_BYTE>& buffer, CK_ULONG size) {
 
 jbyteArray newResultArray(JNIEnv* env, const CK_BYTE* data, CK_ULONG length,
                           const char* resultMessage) {
-    const jint size = narrowToInt(env, length);
+    const jint size = RANGE_CHECKED(env, length, 1);
     jbyteArray array = require(env, env->NewByteArray(size), resultMessage);
     env->SetByteArrayRegion(array, 0, size, reinterpret_cast<const jbyte*>(data));
     return array;

@@ -1,5 +1,5 @@
-// Full path of a loaded module on Linux: an absolute name is its own path;
-// otherwise the first line of the process's memory map that names it.
+// Full path of a module loaded by a bare name on Linux: the first line of the
+// process's memory map that names it.
 #include "ModulePath.h"
 
 #include <sys/types.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "../kelmora.h"
+#include "../core/Platform.h"
 
 namespace {
 
@@ -51,12 +51,7 @@ char* modulePathInMaps(const char* text, std::size_t length, const char* sModule
     return nullptr;
 }
 
-}  // namespace platform
-
-extern "C" char* getmodulepath(void*, const char* sModule) {
-    if (sModule == nullptr) return nullptr;
-    if (sModule[0] == '/') return strdup(sModule);
-
+char* findLoadedModulePath(const char* sModule) {
     char mapsName[64];
     std::snprintf(mapsName, sizeof mapsName, "/proc/%d/maps", static_cast<int>(getpid()));
     FileCloser maps{std::fopen(mapsName, "rb")};
@@ -68,5 +63,7 @@ extern "C" char* getmodulepath(void*, const char* sModule) {
     char chunk[4096];
     std::size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, maps.file)) > 0) text.append(chunk, got);
-    return platform::modulePathInMaps(text.data(), text.size(), sModule);
+    return modulePathInMaps(text.data(), text.size(), sModule);
 }
+
+}  // namespace platform

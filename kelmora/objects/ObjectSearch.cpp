@@ -86,7 +86,7 @@ JNIEXPORT jlongArray JNICALL Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqo
 
         LogFunction("J_1FindObjects (3pars): NewIntArray FindObjectCount: %d", 0,
                     static_cast<int>(found.count()));
-        const jint count = narrowToInt(env, found.count());
+        const jint count = RANGE_CHECKED(env, found.count(), 2);
         LocalRef<jlongArray> handles(env,
                                      require(env, env->NewLongArray(count), "jhObject is NULL"));
         std::vector<jlong> values(found.data(), found.data() + count);
@@ -122,14 +122,14 @@ Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2_3I(JNIEnv* e
             search(module, session, tmpl, found);
             if (found.count() == 0) return nullptr;
 
-            const jint count = narrowToInt(env, found.count());
+            const jint count = RANGE_CHECKED(env, found.count(), 2);
             LogFunction("J_1FindObjects (4pars): NewObjectArray FindObjectCount: %d", 0, count);
             LocalRef<jobjectArray> objects(
                 env, require(env, env->NewObjectArray(count, objectClass.get(), nullptr),
                              "jObject is NULL"));
             // A null types array reads nothing, like an empty one.
             ReadTemplate reads(env, types);
-            const jint typeCount = narrowToInt(env, reads.count());
+            const jint typeCount = RANGE_CHECKED(env, reads.count(), 3);
             for (jint n = 0; n < count; ++n) {
                 const CK_OBJECT_HANDLE handle = found.data()[n];
                 LogFunction("Object %d of %d", 0, n + 1, count);
@@ -150,7 +150,7 @@ Java_qorvik_nat_NativeSession_J_1FindObjects___3Lqorvik_Attribute_2_3I(JNIEnv* e
                     jobject value = nullptr;
                     // A failed read, or a module claiming more than it was given,
                     // leaves that value null; the search result still comes back.
-                    if (readAttribute(env, module, session, handle, entry, rv, value) !=
+                    if (readAttribute(env, module, session, handle, entry, rv, value, 4) !=
                         ReadOutcome::kRead) {
                         LogFunction("C_GetAttributeValue error", rv);
                     }

@@ -70,7 +70,7 @@ JNIEXPORT jint JNICALL Java_qorvik_nat_NativeSession_J_1GetObjectSize(JNIEnv* en
         CK_ULONG size = 0;
         rv = module->C_GetObjectSize(session, static_cast<CK_OBJECT_HANDLE>(jObject), &size);
         if (rv != CKR_OK) fail(rv);
-        return narrowToInt(env, size);
+        return RANGE_CHECKED(env, size, 1);
     });
     LogFunction("J_1GetObjectSize: ...finished.", rv);
     return result;
@@ -92,7 +92,7 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSession_J_1GetAttributeValue__JI
                                     "Pkcs11Attribute constructor' not found");
         jobject value = nullptr;
         switch (readAttribute(env, module, session, static_cast<CK_OBJECT_HANDLE>(jObject),
-                              entry.get(), rv, value)) {
+                              entry.get(), rv, value, 1)) {
             case ReadOutcome::kModuleFailed:
                 fail(rv);
             case ReadOutcome::kLengthBeyondBuffer:
@@ -122,7 +122,7 @@ JNIEXPORT jobjectArray JNICALL Java_qorvik_nat_NativeSession_J_1GetAttributeValu
             env, findClass(env, "qorvik/Attribute", "Class 'qorvik/Attribute' not found"));
         jmethodID ctor = findMethod(env, attributeClass.get(), "<init>", "(ILjava/lang/Object;)V",
                                     "Attribute constructor' not found");
-        const jint count = narrowToInt(env, tmpl.count());
+        const jint count = RANGE_CHECKED(env, tmpl.count(), 1);
         LocalRef<jobjectArray> array(
             env, require(env, env->NewObjectArray(count, attributeClass.get(), nullptr),
                          "jTemplate is NULL"));
@@ -130,7 +130,7 @@ JNIEXPORT jobjectArray JNICALL Java_qorvik_nat_NativeSession_J_1GetAttributeValu
             CK_ATTRIBUTE& entry = tmpl[static_cast<CK_ULONG>(i)];
             jobject value = nullptr;
             switch (readAttribute(env, module, session, static_cast<CK_OBJECT_HANDLE>(jObject),
-                                  entry, rv, value)) {
+                                  entry, rv, value, 2)) {
                 case ReadOutcome::kModuleFailed:
                     // A type the object lacks gives a null value; anything else fails.
                     if (rv != CKR_ATTRIBUTE_TYPE_INVALID) fail(rv);

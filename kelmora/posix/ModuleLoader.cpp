@@ -21,6 +21,10 @@ void closeModule(void* module) {
     dlclose(module);
 }
 
+void releaseAfterFinalize(void* module) {
+    dlclose(module);
+}
+
 void* findSymbol(void* module, const char* name) {
     return dlsym(module, name);
 }

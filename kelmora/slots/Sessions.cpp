@@ -179,10 +179,10 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSession_J_1GetSessionInfo(JNIEnv
         // A slot ID is an identifier: any 32-bit one comes back as the int Java
         // names it by, so it can be handed to the module again.
         const jint slot = info.slotID <= 0xFFFFFFFFul ? lowJint(info.slotID)
-                                                      : narrowToInt(env, info.slotID);
-        const jint state = narrowToInt(env, info.state);
-        const jint flags = narrowToInt(env, info.flags);
-        const jint deviceError = narrowToInt(env, info.ulDeviceError);
+                                                      : RANGE_CHECKED(env, info.slotID, 1);
+        const jint state = RANGE_CHECKED(env, info.state, 2);
+        const jint flags = RANGE_CHECKED(env, info.flags, 3);
+        const jint deviceError = RANGE_CHECKED(env, info.ulDeviceError, 4);
         return require(env,
                        env->NewObject(infoClass.get(), infoCtor, slot, state, flags, deviceError),
                        "SessionInfo object is NULL");

@@ -62,7 +62,7 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetSlotInfo(JNIEnv* env,
                                                 "HardwareVersion object is NULL"));
         LocalRef<jobject> firmware(env, require(env, java.version(info.firmwareVersion),
                                                 "FirmwareVersion object is NULL"));
-        const jint flags = narrowToInt(env, info.flags);
+        const jint flags = RANGE_CHECKED(env, info.flags, 1);
         return require(env,
                        env->NewObject(java.infoClass.get(), java.infoCtor, description.get(),
                                       manufacturer.get(), flags, hardware.get(), firmware.get()),
@@ -90,17 +90,17 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetTokenInfo(JNIEnv* env
 
         // Structure order; the open-session count has no place in TokenInfo
         // but is range-checked like the others.
-        const jint flags = narrowToInt(env, info.flags);
-        const jint maxSessions = narrowToInt(env, info.ulMaxSessionCount);
-        narrowToInt(env, info.ulSessionCount);
-        const jint maxRwSessions = narrowToInt(env, info.ulMaxRwSessionCount);
-        const jint rwSessions = narrowToInt(env, info.ulRwSessionCount);
-        const jint maxPin = narrowToInt(env, info.ulMaxPinLen);
-        const jint minPin = narrowToInt(env, info.ulMinPinLen);
-        const jint totalPublic = narrowToInt(env, info.ulTotalPublicMemory);
-        const jint freePublic = narrowToInt(env, info.ulFreePublicMemory);
-        const jint totalPrivate = narrowToInt(env, info.ulTotalPrivateMemory);
-        const jint freePrivate = narrowToInt(env, info.ulFreePrivateMemory);
+        const jint flags = TOKEN_INFO_VALUE(env, info.flags, 1);
+        const jint maxSessions = TOKEN_INFO_VALUE(env, info.ulMaxSessionCount, 2);
+        TOKEN_INFO_VALUE(env, info.ulSessionCount, 3);
+        const jint maxRwSessions = TOKEN_INFO_VALUE(env, info.ulMaxRwSessionCount, 4);
+        const jint rwSessions = TOKEN_INFO_VALUE(env, info.ulRwSessionCount, 5);
+        const jint maxPin = TOKEN_INFO_VALUE(env, info.ulMaxPinLen, 6);
+        const jint minPin = TOKEN_INFO_VALUE(env, info.ulMinPinLen, 7);
+        const jint totalPublic = TOKEN_INFO_VALUE(env, info.ulTotalPublicMemory, 8);
+        const jint freePublic = TOKEN_INFO_VALUE(env, info.ulFreePublicMemory, 9);
+        const jint totalPrivate = TOKEN_INFO_VALUE(env, info.ulTotalPrivateMemory, 10);
+        const jint freePrivate = TOKEN_INFO_VALUE(env, info.ulFreePrivateMemory, 11);
 
         LocalRef<jstring> label(env, fixedText(env, info.label, "jlabel object is NULL"));
         LocalRef<jstring> manufacturer(
@@ -146,7 +146,7 @@ JNIEXPORT jintArray JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismList(JNIEn
         if (rv != CKR_OK) fail(rv);
         checkReportedLength(count, capacity);
 
-        const jint length = narrowToInt(env, count);
+        const jint length = RANGE_CHECKED(env, count, 1);
         std::vector<jint> values(static_cast<std::size_t>(length));
         for (jint i = 0; i < length; ++i) values[i] = lowJint(types[i]);
         LocalRef<jintArray> array(env,
@@ -177,9 +177,9 @@ JNIEXPORT jobject JNICALL Java_qorvik_nat_NativeSlot_J_1GetMechanismInfo(JNIEnv*
         CK_MECHANISM_INFO info{};
         rv = module->C_GetMechanismInfo(slot, ulongFromJint(type), &info);
         if (rv != CKR_OK) fail(rv);
-        const jint maxKeySize = narrowToInt(env, info.ulMaxKeySize);
-        const jint minKeySize = narrowToInt(env, info.ulMinKeySize);
-        const jint flags = narrowToInt(env, info.flags);
+        const jint maxKeySize = RANGE_CHECKED(env, info.ulMaxKeySize, 1);
+        const jint minKeySize = RANGE_CHECKED(env, info.ulMinKeySize, 2);
+        const jint flags = RANGE_CHECKED(env, info.flags, 3);
         return require(env,
                        env->NewObject(infoClass.get(), infoCtor, minKeySize, maxKeySize, flags),
                        "Pkcs11MechanismInfo object is NULL");
