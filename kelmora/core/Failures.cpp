@@ -8,7 +8,7 @@
 #include "JniGuards.h"
 
 extern "C" {
-const char* g_sLogPath = "~/zmx-libkelmora_log_file.txt";
+const char* g_sLogPath = platform::kTraceFilePath;
 }
 
 const char* const kLengthLargerThanBuffer = "Module returned a length larger than the buffer";

@@ -121,7 +121,7 @@ extern "C" void loadLibrary(const char* library, int freeLib, int) {
         pC_SetCallBack =
             reinterpret_cast<CK_C_SetCallBack>(platform::findSymbol(hLibModule, "C_SetCallBack"));
         if (pC_SetCallBack != nullptr)
-            LogFunction("loadLibrary J - found C_SetCallback function", 0);
+            LogFunction(platform::kFoundSetCallBackTrace, 0);
     }
 
     CK_FUNCTION_LIST_PTR list = nullptr;

@@ -6,6 +6,10 @@
 namespace platform {
 
 constexpr CK_BYTE kLibVersionMinor = 2;
+// Trace text of the loader when the signature-family entry point is found.
+constexpr const char* kFoundSetCallBackTrace = "loadLibrary J - found C_SetCallback function";
+// Name of the trace file (defined, never opened).
+constexpr const char* kTraceFilePath = "~/zmx-libkelmora_log_file.txt";
 // Size of the buffer every attribute read is primed with.
 constexpr CK_ULONG kAttributeReadBufferSize = 2048;
 

@@ -8,6 +8,10 @@
 namespace platform {
 
 constexpr CK_BYTE kLibVersionMinor = 3;
+// Trace text of the loader when the signature-family entry point is found.
+constexpr const char* kFoundSetCallBackTrace = "loadLibrary - found C_SetCallback function";
+// Name of the trace file (defined, never opened).
+constexpr const char* kTraceFilePath = "c:\\zmx-libkelmora_log_file.txt";
 // Size of the buffer every attribute read is primed with.
 constexpr CK_ULONG kAttributeReadBufferSize = 3072;
 // The boundary handler records the method's name for the range-check message.

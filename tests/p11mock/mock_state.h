@@ -12,7 +12,11 @@
 
 #include "p11mock.h"
 
+#if defined(_WIN32)
+#define P11MOCK_EXPORT __declspec(dllexport)
+#else
 #define P11MOCK_EXPORT __attribute__((visibility("default")))
+#endif
 
 namespace p11mock {
 

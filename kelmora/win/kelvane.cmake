@@ -1,0 +1,28 @@
+# kelvane.dll: only the 80 native methods leave it, from a .def file made
+# from the Java_ names of exports.txt (the ELF version script does not apply).
+# kelvane_static holds the same objects for the Windows test executable.
+
+set(KELVANE_DEF_FILE ${CMAKE_CURRENT_BINARY_DIR}/kelvane.def)
+set(_def "LIBRARY kelvane.dll\nEXPORTS\n")
+foreach(_line IN LISTS _export_lines)
+  string(STRIP "${_line}" _line)
+  if(_line MATCHES "^Java_")
+    string(APPEND _def "    ${_line}\n")
+  endif()
+endforeach()
+file(WRITE ${KELVANE_DEF_FILE}.in "${_def}")
+configure_file(${KELVANE_DEF_FILE}.in ${KELVANE_DEF_FILE} COPYONLY)
+
+add_library(kelvane_objects OBJECT ${KELVANE_SOURCES})
+target_include_directories(kelvane_objects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${KELVANE_PLATFORM_DIR}
+                                                  ${JNI_INCLUDE_DIRS} ${PKCS11_INCLUDE_DIRS})
+
+add_library(kelvane SHARED $<TARGET_OBJECTS:kelvane_objects> ${KELVANE_DEF_FILE})
+set_target_properties(kelvane PROPERTIES PREFIX "" LINK_DEPENDS ${KELVANE_DEF_FILE})
+# Nothing is exported unless the .def file names it: no automatic export of
+# every symbol, none of the C++ runtime's.
+target_link_options(kelvane PRIVATE "LINKER:--exclude-all-symbols")
+
+add_library(kelvane_static STATIC $<TARGET_OBJECTS:kelvane_objects>)
+target_include_directories(kelvane_static INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}
+                           ${KELVANE_PLATFORM_DIR} ${JNI_INCLUDE_DIRS} ${PKCS11_INCLUDE_DIRS})
