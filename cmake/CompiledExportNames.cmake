@@ -55,6 +55,11 @@ function(kelvane_compiled_export_names exports_file output)
   string(REPLACE "\n" ";" _symbols "${_symbols}")
   set(_names "")
   foreach(_symbol IN LISTS _symbols)
+    # i386 position-independent code also defines the compiler's hidden
+    # program-counter thunks; they are never exported.
+    if(_symbol MATCHES " __x86\\.get_pc_thunk\\.")
+      continue()
+    endif()
     if(_symbol MATCHES "^[0-9a-fA-F]+ [A-TV-Z] (.+)$")
       list(APPEND _names "${CMAKE_MATCH_1}")
     endif()
