@@ -13,6 +13,7 @@
 #include "BridgeTest.h"
 #include "CountingEnv.h"
 #include "Errors.h"
+#include "UlongWidth.h"
 
 #ifdef __SANITIZE_ADDRESS__
 #include <sanitizer/lsan_interface.h>
@@ -972,7 +973,7 @@ const char* const kGetSlotList = "C_GetSlotList";
 const char* const kGetMechanismList = "C_GetMechanismList";
 const char* const kGetOperationState = "C_GetOperationState";
 
-constexpr CK_ULONG kAbsurd = CK_ULONG(1) << 40;
+constexpr CK_ULONG kAbsurd = ulong_width::kBeyondJavaArrays;
 constexpr CK_ULONG kReadBuffer = 2048;
 
 void encryptReturning(Ctx& c) {
@@ -1065,13 +1066,13 @@ const Misbehaviour kMisbehaviours[] = {
     {"too small, length 0, J_DigestFinal", tooSmallOnce<startDigest, &kDigestFinal, 0>, digestFinal,
      "J_DigestFinal", CKR_BUFFER_TOO_SMALL, nullptr, kDigestFinal, 1},
     // Absurd lengths: refused before anything of that size exists.
-    {"2^40, J_Encrypt", tooSmallOnce<noop, &kEncrypt, kAbsurd>, encryptReturning, "J_Encrypt",
+    {"absurd, J_Encrypt", tooSmallOnce<noop, &kEncrypt, kAbsurd>, encryptReturning, "J_Encrypt",
      CKR_GENERAL_ERROR, kBeyondJavaArray, kEncrypt, 1},
-    {"2^40, J_Digest", tooSmallOnce<noop, &kDigest, kAbsurd>, digestReturning, "J_Digest",
+    {"absurd, J_Digest", tooSmallOnce<noop, &kDigest, kAbsurd>, digestReturning, "J_Digest",
      CKR_GENERAL_ERROR, kBeyondJavaArray, kDigest, 1},
-    {"2^40, J_SignFinal", tooSmallOnce<startSign, &kSignFinal, kAbsurd>, signFinal, "J_SignFinal",
+    {"absurd, J_SignFinal", tooSmallOnce<startSign, &kSignFinal, kAbsurd>, signFinal, "J_SignFinal",
      CKR_GENERAL_ERROR, kBeyondJavaArray, kSignFinal, 1},
-    {"2^40, J_WrapKey", tooSmallOnce<noop, &kWrapKey, kAbsurd>, wrapKey, "J_WrapKey",
+    {"absurd, J_WrapKey", tooSmallOnce<noop, &kWrapKey, kAbsurd>, wrapKey, "J_WrapKey",
      CKR_GENERAL_ERROR, kBeyondJavaArray, kWrapKey, 1},
     // CKR_OK with a length beyond the buffer handed over.
     {"beyond the buffer, J_Encrypt filling", reportsMore<noop, &kEncrypt, 1, 65>, encryptFilling,
@@ -1171,13 +1172,15 @@ TEST_F(FaultSweep, LongerExactReReadInASearchLeavesTheValueNull) {
 
 TEST_F(FaultSweep, HandlesAndFlagsKeepTheirHighBits) {
     Ctx c = prepare(true);
-    // Object handles are longs: all 64 bits reach the module and come back.
-    const CK_OBJECT_HANDLE high = 0xFFFFFFF0'00000011ull;
+    // Object handles are longs: every bit of the CK_ULONG reaches the module
+    // and comes back, unsigned (a 32-bit handle from 0x80000000 up stays positive).
+    const CK_OBJECT_HANDLE high = ulong_width::kWide ? ulong_width::held(0xFFFFFFF0'00000011ull)
+                                                     : ulong_width::held(0xFFFFFF11ull);
     mock.p11mock_set_object_handle_base(high);
     const jlong created =
         Java_qorvik_nat_NativeSession_J_1CreateObject(env, c.session, c.labelTemplate());
     expectNoException();
-    EXPECT_EQ(static_cast<CK_OBJECT_HANDLE>(created), high);
+    EXPECT_EQ(created, ulong_width::asJlong(high));
     Java_qorvik_nat_NativeSession_J_1GetAttributeValue__JI(env, c.session, created, CKA_LABEL);
     expectNoException();
     EXPECT_EQ(mock.lastArg("C_GetAttributeValue", 1), high);
@@ -1187,17 +1190,18 @@ TEST_F(FaultSweep, HandlesAndFlagsKeepTheirHighBits) {
     ASSERT_NE(found, nullptr);
     jlong first = 0;
     env->GetLongArrayRegion(found, 0, 1, &first);
-    EXPECT_EQ(static_cast<CK_OBJECT_HANDLE>(first), high);
+    EXPECT_EQ(first, ulong_width::asJlong(high));
     Java_qorvik_nat_NativeSession_J_1DestroyObject(env, c.session, created);
     expectNoException();
     EXPECT_EQ(mock.lastArg("C_DestroyObject", 1), high);
 
-    // An explicit session handle with high bits reaches the module as it is.
-    const jlong badSession = static_cast<jlong>(0x80000000'00000001ull);
+    // An explicit session handle reaches the module as it is where CK_ULONG has
+    // 64 bits, as its low 32 bits where it has 32.
+    const jlong badSession = static_cast<jlong>(0x80000000'7FFF0001ull);
     Java_qorvik_nat_NativeSession_J_1SignInit(env, c.session, badSession,
                                               c.mech(CKM_SHA256_RSA_PKCS), c.key);
     expectRv("J_SignInit", CKR_SESSION_HANDLE_INVALID);
-    EXPECT_EQ(mock.lastArg("C_SignInit", 0), 0x80000000'00000001ull);
+    EXPECT_EQ(mock.lastArg("C_SignInit", 0), ulong_width::held(0x80000000'7FFF0001ull));
 
     // Flag words are CK_ULONGs: bit 31 widens as an unsigned value.
     Java_qorvik_nat_NativeSlot_J_1OpenSession__I(env, c.slot, static_cast<jint>(0x80000004u));

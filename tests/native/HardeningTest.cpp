@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "BridgeTest.h"
+#include "UlongWidth.h"
 
 namespace kt {
 namespace {
@@ -336,7 +337,8 @@ TEST_F(HardeningTest, LengthsNoJavaArrayHoldsAreRefusedBeforeAllocation) {
          [this](CK_ULONG n) { mock.p11mock_query_len_next("C_GetMechanismList", n); },
          [this]() { Java_qorvik_nat_NativeSlot_J_1GetMechanismList(env, newSlot(1)); }},
     };
-    const CK_ULONG lengths[] = {0x80000000ul, 0xFFFFFFFFul, CK_ULONG(1) << 40, ~CK_ULONG(0) - 1};
+    const CK_ULONG lengths[] = {0x80000000ul, 0xFFFFFFFFul, ulong_width::kBeyondJavaArrays,
+                                ~CK_ULONG(0) - 1};
     for (const ChosenLength& c : cases) {
         for (CK_ULONG length : lengths) {
             mock.p11mock_clear_faults();

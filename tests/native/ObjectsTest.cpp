@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "BridgeTest.h"
+#include "UlongWidth.h"
 #include "convert/AttributeTemplate.h"
 
 namespace kt {
@@ -122,7 +123,7 @@ TEST_F(ReadBackTest, PrimedLengthsByType) {
 }
 
 TEST_F(ReadBackTest, GroupsGiveIntegerBooleanBytesOrNull) {
-    CK_ULONG big = 0x1'0000'0003ull;
+    CK_ULONG big = ulong_width::held(0x1'0000'0003ull);
     CK_ATTRIBUTE cls{CKA_CLASS, &big, sizeof big};
     jobject integer = CkAttribute2Pkcs11Attribute(env, cls);
     ASSERT_NE(integer, nullptr);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "BridgeTest.h"
+#include "UlongWidth.h"
 
 namespace kt {
 namespace {
@@ -128,11 +129,13 @@ TEST_F(SearchTest, ACountLargerThanTheBatchIsRefused) {
 TEST_F(SearchTest, HandlesOfEveryWidth) {
     mock.p11mock_set_object_handle_base(0xFFFFFFF0ul);
     const auto low = addObjects(1, "h");
-    mock.p11mock_set_object_handle_base(0x1'0000'0005ull);
+    // Above 32 bits where CK_ULONG has them; 5 where it does not.
+    const CK_ULONG highBase = ulong_width::held(0x1'0000'0005ull);
+    mock.p11mock_set_object_handle_base(highBase);
     const auto high = addObjects(1, "h");
     jlongArray found = find(byLabel("h"));
     ASSERT_NE(found, nullptr);
-    EXPECT_EQ(longs(found), (std::vector<jlong>{0xFFFFFFF0ll, 0x1'0000'0005ll}))
+    EXPECT_EQ(longs(found), (std::vector<jlong>{0xFFFFFFF0ll, ulong_width::asJlong(highBase)}))
         << "the long array carries handles whole";
 
     jobjectArray objects = findWith(byLabel("h"), intArray({}));
