@@ -1,5 +1,7 @@
 // Failure reporting: descriptions, the exception Java sees, the range check
 // and the small text routines.
+#include <dlfcn.h>
+
 #include <climits>
 #include <cstring>
 #include <set>
@@ -7,6 +9,7 @@
 
 #include "BridgeTest.h"
 #include "Errors.h"
+#include "UlongWidth.h"
 
 namespace kt {
 namespace {
@@ -53,7 +56,7 @@ TEST(ErrorDescriptions, ValuesWithoutRecordAreNotFound) {
 
 TEST(ErrorDescriptions, EveryVendorValueIsVendorDefined) {
     for (CK_RV rv : {CK_RV(0x80000000), CK_RV(0x80000001), CK_RV(0xFFFFFFFE), CK_RV(0xFFFFFFFF),
-                     CK_RV(0x100000000ull), ~CK_RV(0)}) {
+                     ulong_width::held(0x1'8000'0000ull), ~CK_RV(0)}) {
         EXPECT_EQ(getCryptokiErrorDesc(rv), padded("VENDOR DEFINED")) << std::hex << rv;
     }
 }
@@ -89,21 +92,34 @@ TEST_F(ThrowTest, ReplacesAnExceptionAlreadyPending) {
     expectFailure("J_GetInfo", 5, "Class 'qorvik/nat/NativeInfo' not found");
 }
 
+TEST(Exports, Check64BitLenExistsOnlyWhereCkUlongIsWide) {
+    EXPECT_EQ(dlsym(RTLD_DEFAULT, "Check64BitLen") != nullptr, ulong_width::kWide)
+        << "CK_ULONG of " << sizeof(CK_ULONG) << " bytes";
+}
+
 TEST_F(ThrowTest, Check64BitLenPassesTheIntRangeSilently) {
-    for (long long v :
-         {0LL, -1LL, 1LL, static_cast<long long>(INT_MAX), static_cast<long long>(INT_MIN)}) {
-        EXPECT_EQ(Check64BitLen(env, v), static_cast<jint>(v));
-        expectNoException();
+    if constexpr (!ulong_width::kWide) {
+        GTEST_SKIP() << "32-bit builds have no Check64BitLen";
+    } else {
+        for (long long v :
+             {0LL, -1LL, 1LL, static_cast<long long>(INT_MAX), static_cast<long long>(INT_MIN)}) {
+            EXPECT_EQ(Check64BitLen(env, v), static_cast<jint>(v));
+            expectNoException();
+        }
     }
 }
 
 TEST_F(ThrowTest, Check64BitLenReportsValuesOutsideTheIntRange) {
-    EXPECT_EQ(Check64BitLen(env, 2147483648LL), INT_MIN);
-    expectFailure("Check64BitLen", 5, "Value out of size for 32 bit (jint)");
-    EXPECT_EQ(Check64BitLen(env, 0x1'0000'0005LL), 5);
-    expectFailure("Check64BitLen", 5, "Value out of size for 32 bit (jint)");
-    EXPECT_EQ(Check64BitLen(env, -2147483649LL), INT_MAX);
-    expectFailure("Check64BitLen", 5, "Value out of size for 32 bit (jint)");
+    if constexpr (!ulong_width::kWide) {
+        GTEST_SKIP() << "32-bit builds have no Check64BitLen";
+    } else {
+        EXPECT_EQ(Check64BitLen(env, 2147483648LL), INT_MIN);
+        expectFailure("Check64BitLen", 5, "Value out of size for 32 bit (jint)");
+        EXPECT_EQ(Check64BitLen(env, 0x1'0000'0005LL), 5);
+        expectFailure("Check64BitLen", 5, "Value out of size for 32 bit (jint)");
+        EXPECT_EQ(Check64BitLen(env, -2147483649LL), INT_MAX);
+        expectFailure("Check64BitLen", 5, "Value out of size for 32 bit (jint)");
+    }
 }
 
 TEST(TextRoutines, EspandiDatiWritesUpperCaseHexAndATerminator) {
