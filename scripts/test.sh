@@ -19,6 +19,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_TESTS=ON >/dev/n
 cmake --build build -j "$jobs"
 echo "== tests"
 ctest --test-dir build --output-on-failure
+./scripts/test-i386.sh
 
 echo "== sanitizer build (ASan + UBSan)"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKELVANE_TESTS=ON -DKELVANE_SANITIZE=ON >/dev/null
