@@ -55,7 +55,8 @@ constexpr jlong asJlong(CK_ULONG value) {
 inline bool expectRangeOutcome(CK_ULONG value) {
     auto thrown = takeException();
     if (failsRangeCheck(value)) {
-        EXPECT_TRUE(thrown.has_value()) << "0x" << std::hex << value << " must fail the range check";
+        EXPECT_TRUE(thrown.has_value())
+            << "0x" << std::hex << value << " must fail the range check";
         if (thrown) {
             EXPECT_EQ(thrown->function, "Check64BitLen");
             EXPECT_EQ(thrown->code, 5);
@@ -64,8 +65,8 @@ inline bool expectRangeOutcome(CK_ULONG value) {
         return false;
     }
     EXPECT_FALSE(thrown.has_value())
-        << "0x" << std::hex << value << " passes as its bits here, but " << thrown->function
-        << " '" << thrown->message << "' is pending";
+        << "0x" << std::hex << value << " passes as its bits here, but " << thrown->function << " '"
+        << thrown->message << "' is pending";
     return true;
 }
 
