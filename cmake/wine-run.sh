@@ -7,6 +7,13 @@ set -euo pipefail
 program=$1
 shift
 
+# Descriptors the caller left open (ctest's own pipes) must not reach the
+# wine server, or the caller waits for the server to end.
+for fd in /proc/$$/fd/*; do
+  fd=${fd##*/}
+  if [ "$fd" -gt 2 ] 2>/dev/null; then eval "exec $fd>&-" 2>/dev/null || true; fi
+done
+
 if [ -z "${KELVANE_WINEPREFIX:-}" ]; then
   dir=$(cd "$(dirname "$program")" && pwd)
   while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
@@ -29,8 +36,18 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w || true
   fi
-  flock -u 9
+  exec 9>&-
 fi
 
 wine=$(command -v wine64 || command -v wine)
+
+# One wine server per prefix, kept for a minute after its last program so a
+# run of many short tests does not start one for each. The prefix's service
+# processes live as long as the server: they are started here, by a program
+# that has none of the caller's descriptors (else ctest would wait on its
+# pipes until the server ends).
+if wineserver -p60 </dev/null >/dev/null 2>&1; then
+  "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
+fi
+
 exec "$wine" "$program" "$@"
