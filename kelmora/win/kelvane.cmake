@@ -26,3 +26,17 @@ target_link_options(kelvane PRIVATE "LINKER:--exclude-all-symbols")
 add_library(kelvane_static STATIC $<TARGET_OBJECTS:kelvane_objects>)
 target_include_directories(kelvane_static INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}
                            ${KELVANE_PLATFORM_DIR} ${JNI_INCLUDE_DIRS} ${PKCS11_INCLUDE_DIRS})
+
+# The signer-PIN dialog's picture (bitmap 102), drawn at build time by
+# scripts/make-pin-bitmap.sh where the resource script looks for it.
+set(KELVANE_PIN_IMAGE_DIR ${CMAKE_CURRENT_BINARY_DIR}/pin-image)
+set(KELVANE_PIN_IMAGE ${KELVANE_PIN_IMAGE_DIR}/pin-image.bmp)
+add_custom_command(OUTPUT ${KELVANE_PIN_IMAGE}
+                   COMMAND ${CMAKE_COMMAND} -E make_directory ${KELVANE_PIN_IMAGE_DIR}
+                   COMMAND ${PROJECT_SOURCE_DIR}/scripts/make-pin-bitmap.sh ${KELVANE_PIN_IMAGE}
+                   DEPENDS ${PROJECT_SOURCE_DIR}/scripts/make-pin-bitmap.sh
+                   COMMENT "Drawing the signer-PIN dialog's picture" VERBATIM)
+target_sources(kelvane_objects PRIVATE ${KELVANE_PIN_IMAGE})
+set_source_files_properties(win/kelvane.rc PROPERTIES OBJECT_DEPENDS ${KELVANE_PIN_IMAGE})
+target_include_directories(kelvane_objects PRIVATE
+                           $<$<COMPILE_LANGUAGE:RC>:${KELVANE_PIN_IMAGE_DIR}>)

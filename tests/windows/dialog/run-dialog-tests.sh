@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Runs the signer-PIN dialog cases under wine on a virtual X display, once with
+# English and once with Italian as the user's language. The test program plays
+# the user through the Windows API and asks this script, by lines
+# "@@ <verb> <argument>" on its output, for what only X can do: key presses
+# and typing (xdotool, into the window that has the focus) and screenshots
+# (ImageMagick's import). Each request is answered on its input by "ok" or
+# "fail <reason>".
+#
+# Usage: run-dialog-tests.sh PROGRAM.exe SCREENSHOT_DIR [kelvane.dll]
+# Uses $DISPLAY when set, else starts Xvfb for the run. KELVANE_DIALOG_LANGS
+# picks the languages (default "en it").
+set -euo pipefail
+program=$1
+screens=$2
+dll=${3:-}
+root=$(cd "$(dirname "$0")/../../.." && pwd)
+wine_run=$root/cmake/wine-run.sh
+mkdir -p "$screens"
+
+for tool in xdotool import Xvfb; do
+  command -v "$tool" >/dev/null || { echo "run-dialog-tests: $tool is missing" >&2; exit 1; }
+done
+
+xvfb_pid=
+cleanup() {
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -f "$screens/.display"
+}
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ]; then
+  : >"$screens/.display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$screens/.display" 2>/dev/null &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [ -s "$screens/.display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { echo "run-dialog-tests: Xvfb did not start" >&2; exit 1; }
+    sleep 0.1
+  done
+  [ -s "$screens/.display" ] || { echo "run-dialog-tests: Xvfb gave no display" >&2; exit 1; }
+  export DISPLAY=:$(tr -d '\n' <"$screens/.display")
+fi
+echo "display $DISPLAY"
+
+# Polls (up to 10 s) for an X window with exactly this title.
+find_window() {
+  local title=$1 id
+  for _ in $(seq 100); do
+    id=$(xdotool search --name "^${title}\$" 2>/dev/null | head -n1) || true
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+# Carries out one request; prints the answer.
+answer() {
+  local verb=$1 argument=$2 title what out
+  case $verb in
+    key | type)
+      title=${argument%%|*}
+      what=${argument#*|}
+      if ! find_window "$title" >/dev/null; then
+        echo "fail no window named '$title' on display $DISPLAY"
+        return
+      fi
+      if [ "$verb" = key ]; then
+        # shellcheck disable=SC2086  # several key names
+        out=$(xdotool key --delay 40 $what 2>&1) || { echo "fail xdotool key: $out"; return; }
+      else
+        out=$(xdotool type --delay 60 -- "$what" 2>&1) || { echo "fail xdotool type: $out"; return; }
+      fi
+      echo ok
+      ;;
+    shot)
+      out=$(import -window root "$screens/$argument.png" 2>&1) || { echo "fail import: $out"; return; }
+      echo ok
+      ;;
+    *) echo "fail unknown request '$verb'" ;;
+  esac
+}
+
+failed=0
+for lang in ${KELVANE_DIALOG_LANGS:-en it}; do
+  case $lang in
+    en) locale=en_US.UTF-8 ;;
+    it) locale=it_IT.UTF-8 ;;
+  esac
+  echo "== dialog cases, LANG=$locale"
+  args=(--lang "$lang")
+  [ -n "$dll" ] && args+=(--dll "$dll")
+  coproc PROGRAM { LC_ALL=$locale LANG=$locale "$wine_run" "$program" "${args[@]}" 2>&1; }
+  pid=$PROGRAM_PID
+  to_program=${PROGRAM[1]}
+  status=0
+  # A line at least every 120 s: each case ends in well under that.
+  while true; do
+    if IFS= read -r -t 120 -u "${PROGRAM[0]}" line; then
+      line=${line%$'\r'}
+      if [[ $line == "@@ "* ]]; then
+        request=${line#@@ }
+        reply=$(answer "${request%% *}" "${request#* }")
+        echo "$reply" >&"$to_program"
+      else
+        echo "$line"
+      fi
+    else
+      rc=$?
+      if [ "$rc" -gt 128 ]; then
+        echo "run-dialog-tests: no output for 120 s; stopping the test program" >&2
+        kill "$pid" 2>/dev/null || true
+        status=1
+      fi
+      break
+    fi
+  done
+  wait "$pid" || status=1
+  [ "$status" -eq 0 ] || failed=1
+done
+echo "screenshots in $screens"
+exit "$failed"
