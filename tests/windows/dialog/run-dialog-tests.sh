@@ -8,8 +8,12 @@
 # "fail <reason>".
 #
 # Usage: run-dialog-tests.sh PROGRAM.exe SCREENSHOT_DIR [kelvane.dll]
-# Uses $DISPLAY when set, else starts Xvfb for the run. KELVANE_DIALOG_LANGS
-# picks the languages (default "en it").
+# Starts its own Xvfb (no window manager, so the dialog keeps the focus wine
+# gives it) unless KELVANE_DIALOG_DISPLAY names a display to use.
+# KELVANE_DIALOG_LANGS picks the languages (default "en it"). The wine prefix
+# is the dialog cases' own (beside the screenshot folder, or
+# KELVANE_WINEPREFIX): its windows are not left to a window manager, since
+# there is none, so wine draws their frames and closes them at once.
 set -euo pipefail
 program=$1
 screens=$2
@@ -29,7 +33,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -z "${DISPLAY:-}" ]; then
+if [ -n "${KELVANE_DIALOG_DISPLAY:-}" ]; then
+  export DISPLAY=$KELVANE_DIALOG_DISPLAY
+else
   : >"$screens/.display"
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$screens/.display" 2>/dev/null &
   xvfb_pid=$!
@@ -42,6 +48,11 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=:$(tr -d '\n' <"$screens/.display")
 fi
 echo "display $DISPLAY"
+
+export KELVANE_WINEPREFIX=${KELVANE_WINEPREFIX:-$(cd "$screens/.." && pwd)/wineprefix-dialog}
+if ! grep -qs '^"Managed"="N"' "$KELVANE_WINEPREFIX/user.reg"; then
+  "$wine_run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+fi
 
 # Polls (up to 10 s) for an X window with exactly this title.
 find_window() {
