@@ -27,29 +27,32 @@ for tool in xdotool import Xvfb; do
 done
 
 xvfb_pid=
+display_file=$(mktemp)
 cleanup() {
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  rm -f "$screens/.display"
+  rm -f "$display_file"
 }
 trap cleanup EXIT
 
 if [ -n "${KELVANE_DIALOG_DISPLAY:-}" ]; then
   export DISPLAY=$KELVANE_DIALOG_DISPLAY
 else
-  : >"$screens/.display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$screens/.display" 2>/dev/null &
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
   xvfb_pid=$!
   for _ in $(seq 100); do
-    [ -s "$screens/.display" ] && break
+    [ -s "$display_file" ] && break
     kill -0 "$xvfb_pid" 2>/dev/null || { echo "run-dialog-tests: Xvfb did not start" >&2; exit 1; }
     sleep 0.1
   done
-  [ -s "$screens/.display" ] || { echo "run-dialog-tests: Xvfb gave no display" >&2; exit 1; }
-  export DISPLAY=:$(tr -d '\n' <"$screens/.display")
+  [ -s "$display_file" ] || { echo "run-dialog-tests: Xvfb gave no display" >&2; exit 1; }
+  export DISPLAY=:$(tr -d '\n' <"$display_file")
 fi
 echo "display $DISPLAY"
 
-export KELVANE_WINEPREFIX=${KELVANE_WINEPREFIX:-$(cd "$screens/.." && pwd)/wineprefix-dialog}
+# A wine prefix per language set: one wine server keeps one foreground
+# window, so two runs at once must not share a server.
+langs=${KELVANE_DIALOG_LANGS:-en it}
+export KELVANE_WINEPREFIX=${KELVANE_WINEPREFIX:-$(cd "$screens/.." && pwd)/wineprefix-dialog-${langs// /-}}
 if ! grep -qs '^"Managed"="N"' "$KELVANE_WINEPREFIX/user.reg"; then
   "$wine_run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 fi
@@ -93,7 +96,7 @@ answer() {
 }
 
 failed=0
-for lang in ${KELVANE_DIALOG_LANGS:-en it}; do
+for lang in $langs; do
   case $lang in
     en) locale=en_US.UTF-8 ;;
     it) locale=it_IT.UTF-8 ;;
