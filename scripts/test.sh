@@ -20,6 +20,7 @@ cmake --build build -j "$jobs"
 echo "== tests"
 ctest --test-dir build --output-on-failure
 ./scripts/test-i386.sh
+./scripts/test-windows.sh
 
 echo "== sanitizer build (ASan + UBSan)"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKELVANE_TESTS=ON -DKELVANE_SANITIZE=ON >/dev/null
