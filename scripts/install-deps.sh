@@ -38,9 +38,9 @@ for p in "${packages[@]}"; do
   fi
 done
 
-# The dialog tests switch wine's language through LANG: both locales must exist.
+# The dialog tests switch wine's language through LANG: the locales must exist.
 ensure_locales() {
-  local wanted=(it_IT.UTF-8 en_US.UTF-8) have missing_locale=0
+  local wanted=(it_IT.UTF-8 it_CH.UTF-8 en_US.UTF-8) have missing_locale=0
   have=$(locale -a 2>/dev/null | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
   for l in "${wanted[@]}"; do
     local key

@@ -6,7 +6,7 @@
 // (xdotool) and screenshots. Driver requests are lines "@@ <verb> <argument>"
 // answered by "ok" or "fail <reason>".
 //
-// Usage: kelvane_dialog_tests.exe --lang en|it [--dll PATH-TO-kelvane.dll]
+// Usage: kelvane_dialog_tests.exe --lang en|it|it-ch [--dll PATH-TO-kelvane.dll]
 #include <windows.h>
 
 #include <algorithm>
@@ -139,6 +139,7 @@ void abandonDialogs() {
 
 struct Language {
     const char* name;
+    LANGID id;  // the user language wine must report for this run
     const char* caption;
     const char* prompt;
     const char* emptyPin;
@@ -146,15 +147,17 @@ struct Language {
     const char* errorCaption;
 };
 
-const Language kEnglish = {
-    "en",           "Insert PIN", "Insert PIN for signing credential", "Please insert PIN",
-    "PIN too long", "Error"};
-const Language kItalian = {"it",
-                           "Inserimento PIN",
-                           "Inserire PIN per credenziale di firma",
-                           "Inserisci il PIN",
-                           "PIN troppo lungo",
-                           "Errore"};
+// clang-format off
+const Language kEnglish = {"en", 0x0409, "Insert PIN", "Insert PIN for signing credential",
+                           "Please insert PIN", "PIN too long", "Error"};
+const Language kItalian = {"it", 0x0410, "Inserimento PIN", "Inserire PIN per credenziale di firma",
+                           "Inserisci il PIN", "PIN troppo lungo", "Errore"};
+// Italian as spoken in Switzerland: the same texts.
+const Language kSwissItalian = {"it-ch", 0x0810, "Inserimento PIN",
+                                "Inserire PIN per credenziale di firma", "Inserisci il PIN",
+                                "PIN troppo lungo", "Errore"};
+// clang-format on
+const Language* const kLanguages[] = {&kEnglish, &kItalian, &kSwissItalian};
 
 const Language* g_language = &kEnglish;
 
@@ -621,15 +624,21 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--lang") == 0) lang = argv[i + 1];
         if (std::strcmp(argv[i], "--dll") == 0) dll = argv[i + 1];
     }
-    g_language = std::strcmp(lang, "it") == 0 ? &kItalian : &kEnglish;
+    g_language = nullptr;
+    for (const Language* known : kLanguages)
+        if (std::strcmp(lang, known->name) == 0) g_language = known;
+    if (g_language == nullptr) {
+        std::printf("unknown --lang %s (en, it or it-ch)\n", lang);
+        return 2;
+    }
     g_mainThread = GetCurrentThreadId();
 
     const LANGID user = GetUserDefaultLangID();
-    std::printf("user language 0x%04x, expecting %s texts\n", user, g_language->name);
-    const bool italianUser = user == 0x0410 || user == 0x0810;
-    if (!expect(italianUser == (g_language == &kItalian), "language",
+    std::printf("user language 0x%04x, expecting 0x%04x (%s texts)\n", user, g_language->id,
+                g_language->name);
+    if (!expect(user == g_language->id, "language",
                 "wine's user language does not match --lang (check LANG and the locales)")) {
-        std::printf("dialog cases: 0 run, 1 failed\n");
+        std::printf("dialog cases (%s): 0 run, 1 failures\n", g_language->name);
         return 1;
     }
 

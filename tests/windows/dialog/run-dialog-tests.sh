@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the signer-PIN dialog cases under wine on a virtual X display, once with
-# English and once with Italian as the user's language. The test program plays
+# Runs the signer-PIN dialog cases under wine on a virtual X display, with
+# English, Italian (Italy) and Italian (Switzerland) as the user's language. The test program plays
 # the user through the Windows API and asks this script, by lines
 # "@@ <verb> <argument>" on its output, for what only X can do: key presses
 # and typing (xdotool, into the window that has the focus) and screenshots
@@ -10,7 +10,7 @@
 # Usage: run-dialog-tests.sh PROGRAM.exe SCREENSHOT_DIR [kelvane.dll]
 # Starts its own Xvfb (no window manager, so the dialog keeps the focus wine
 # gives it) unless KELVANE_DIALOG_DISPLAY names a display to use.
-# KELVANE_DIALOG_LANGS picks the languages (default "en it"). The wine prefix
+# KELVANE_DIALOG_LANGS picks the languages (default "en it it-ch"). The wine prefix
 # is the dialog cases' own (beside the screenshot folder, or
 # KELVANE_WINEPREFIX): its windows are not left to a window manager, since
 # there is none, so wine draws their frames and closes them at once.
@@ -51,7 +51,7 @@ echo "display $DISPLAY"
 
 # A wine prefix per language set: one wine server keeps one foreground
 # window, so two runs at once must not share a server.
-langs=${KELVANE_DIALOG_LANGS:-en it}
+langs=${KELVANE_DIALOG_LANGS:-en it it-ch}
 export KELVANE_WINEPREFIX=${KELVANE_WINEPREFIX:-$(cd "$screens/.." && pwd)/wineprefix-dialog-${langs// /-}}
 if ! grep -qs '^"Managed"="N"' "$KELVANE_WINEPREFIX/user.reg"; then
   "$wine_run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
@@ -100,6 +100,8 @@ for lang in $langs; do
   case $lang in
     en) locale=en_US.UTF-8 ;;
     it) locale=it_IT.UTF-8 ;;
+    it-ch) locale=it_CH.UTF-8 ;;
+    *) echo "run-dialog-tests: unknown language $lang" >&2; exit 1 ;;
   esac
   echo "== dialog cases, LANG=$locale"
   args=(--lang "$lang")
