@@ -174,14 +174,14 @@ class DeepModule {
     DeepModule(const std::string& root, std::size_t length) {
         const std::string file = "\\p11mock-deep-" + std::to_string(length) + ".dll";
         std::string dir = root;
-        CreateDirectoryW((L"\\\\?\\" + widen(dir)).c_str(), nullptr);
+        makeDirectory(dir);
         while (dir.size() + file.size() < length) {
             const std::size_t room = length - dir.size() - file.size();
             // A component is at least one character after its separator.
             std::size_t take = room > 121 ? 120 : room - 1;
             if (room - (take + 1) == 1) --take;  // never leave a gap of one
             dir += "\\" + std::string(take, 'd');
-            CreateDirectoryW((L"\\\\?\\" + widen(dir)).c_str(), nullptr);
+            makeDirectory(dir);
         }
         path_ = dir + file;
         CopyFileW((L"\\\\?\\" + widen(besideProgram(P11MOCK_DLL_NAME))).c_str(),
@@ -190,6 +190,10 @@ class DeepModule {
     }
     ~DeepModule() {
         if (module_ != nullptr) FreeLibrary(module_);
+        DeleteFileW((L"\\\\?\\" + widen(path_)).c_str());
+        for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
+            RemoveDirectoryW((L"\\\\?\\" + widen(*it)).c_str());
+        }
     }
     DeepModule(const DeepModule&) = delete;
     DeepModule& operator=(const DeepModule&) = delete;
@@ -199,8 +203,13 @@ class DeepModule {
     std::string fileName() const { return path_.substr(path_.find_last_of('\\') + 1); }
 
   private:
+    void makeDirectory(const std::string& dir) {
+        if (CreateDirectoryW((L"\\\\?\\" + widen(dir)).c_str(), nullptr)) made_.push_back(dir);
+    }
+
     std::string path_;
     HMODULE module_ = nullptr;
+    std::vector<std::string> made_;
 };
 
 std::string scratchRoot() {

@@ -25,6 +25,7 @@ TEST(WindowsBuildTypes, CkUlongIs32BitsAndJintIsLong) {
     static_assert(std::is_same<jlong, __int64>::value, "jlong is __int64");
     static_assert(std::is_same<jbyte, signed char>::value, "jbyte is signed char");
     EXPECT_EQ(CK_UNAVAILABLE_INFORMATION, 0xFFFFFFFFul);
+    EXPECT_STREQ(g_sLogPath, "c:\\zmx-libkelmora_log_file.txt");
 }
 
 struct RangeCase {
