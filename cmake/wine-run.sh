@@ -46,8 +46,12 @@ wine=$(command -v wine64 || command -v wine)
 # processes live as long as the server: they are started here, by a program
 # that has none of the caller's descriptors (else ctest would wait on its
 # pipes until the server ends).
-if wineserver -p60 </dev/null >/dev/null 2>&1; then
-  "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
+# Tests started together wait for the one that starts the server.
+exec 8>"$WINEPREFIX.lock"
+flock 8
+if wineserver -p60 </dev/null >/dev/null 2>&1 8>&-; then
+  "$wine" cmd /c exit </dev/null >/dev/null 2>&1 8>&- || true
 fi
+exec 8>&-
 
 exec "$wine" "$program" "$@"
