@@ -110,6 +110,7 @@ for lang in $langs; do
   pid=$PROGRAM_PID
   to_program=${PROGRAM[1]}
   status=0
+  summary=0
   # A line at least every 120 s: each case ends in well under that.
   while true; do
     if IFS= read -r -t 120 -u "${PROGRAM[0]}" line; then
@@ -120,18 +121,24 @@ for lang in $langs; do
         echo "$reply" >&"$to_program"
       else
         echo "$line"
+        [[ $line == "dialog cases ("* ]] && summary=1
       fi
     else
       rc=$?
       if [ "$rc" -gt 128 ]; then
         echo "run-dialog-tests: no output for 120 s; stopping the test program" >&2
-        kill "$pid" 2>/dev/null || true
+        # The wine process is the coprocess shell's child.
+        kill $(pgrep -P "$pid") "$pid" 2>/dev/null || true
         status=1
       fi
       break
     fi
   done
-  wait "$pid" || status=1
+  wait "$pid" || status=$?
+  if [ "$summary" -eq 0 ]; then
+    echo "run-dialog-tests: the test program ($lang) ended without its summary, status $status" >&2
+    status=1
+  fi
   [ "$status" -eq 0 ] || failed=1
 done
 echo "screenshots in $screens"
