@@ -24,6 +24,7 @@
 
 #include "../../../kelmora/core/SignerPin.h"
 #include "../../../kelmora/kelmora.h"
+#include "../../../kelmora/win/ModuleInstance.h"
 #include "../../../kelmora/win/PinDialog.h"
 #include "../../../kelmora/win/resource.h"
 
@@ -163,7 +164,27 @@ const Language* g_language = &kEnglish;
 
 // ---- what the dialog shows -------------------------------------------------
 
-// Caption, prompt, field, placement and thread of the dialog on screen.
+// The size of the bitmap the dialog's picture control shows (0 x 0 if none).
+SIZE pictureSize(HWND dialog) {
+    struct Search {
+        SIZE size;
+    } search{{0, 0}};
+    EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM state) -> BOOL {
+            if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP) return TRUE;
+            HGDIOBJ image =
+                reinterpret_cast<HGDIOBJ>(SendMessageA(child, STM_GETIMAGE, IMAGE_BITMAP, 0));
+            BITMAP bitmap;
+            if (image != nullptr && GetObjectA(image, sizeof bitmap, &bitmap) == sizeof bitmap)
+                reinterpret_cast<Search*>(state)->size = {bitmap.bmWidth, bitmap.bmHeight};
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.size;
+}
+
+// Caption, prompt, field, placement, picture and thread of the dialog on screen.
 void checkDialog(const std::string& where, HWND dialog) {
     expect(windowText(dialog) == g_language->caption, where,
            "caption " + quoted(windowText(dialog)));
@@ -176,6 +197,10 @@ void checkDialog(const std::string& where, HWND dialog) {
         expect(SendMessageA(field, EM_GETPASSWORDCHAR, 0, 0) != 0, where, "no password character");
     }
     expect(GetWindow(dialog, GW_OWNER) == nullptr, where, "the dialog has an owner");
+    const SIZE picture = pictureSize(dialog);
+    expect(picture.cx == 181 && picture.cy == 54, where,
+           "picture " + std::to_string(picture.cx) + "x" + std::to_string(picture.cy) +
+               " (bitmap 102 not loaded from the bridge's instance)");
     RECT r;
     GetWindowRect(dialog, &r);
     const int w = r.right - r.left, h = r.bottom - r.top;
@@ -632,6 +657,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     g_mainThread = GetCurrentThreadId();
+    // The program holds the bridge's objects and resources: it stands in for
+    // kelvane.dll, whose attach routine records the instance the dialog and
+    // its picture are loaded from.
+    DllMain(GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH, nullptr);
 
     const LANGID user = GetUserDefaultLangID();
     std::printf("user language 0x%04x, expecting 0x%04x (%s texts)\n", user, g_language->id,
