@@ -469,6 +469,60 @@ void runLengthCase(const LengthCase& c) {
     }
 }
 
+// ---- every way the dialog can end -----------------------------------------
+
+// The worker asks the main thread, through this message, to end the dialog
+// with a given result, as only the dialog's own thread may.
+UINT g_endDialogMessage;
+
+LRESULT CALLBACK endOnRequest(int code, WPARAM wParam, LPARAM lParam) {
+    auto* message = reinterpret_cast<MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && message->message == g_endDialogMessage) {
+        EndDialog(message->hwnd, static_cast<INT_PTR>(message->wParam));
+        message->message = WM_NULL;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+struct EndingCase {
+    INT_PTR result;   // what the dialog ends with
+    CK_RV rv;         // GetPIN's answer
+    DWORD lastError;  // the thread's last error after it
+};
+
+const EndingCase kEndings[] = {
+    {0, CKR_OK, ERROR_INVALID_FUNCTION},
+    {IDCANCEL, CKR_OK, ERROR_INVALID_FUNCTION},
+    {IDOK, CKR_OK, 0},
+    {3, CKR_FUNCTION_FAILED, 3},
+    {7, CKR_FUNCTION_FAILED, 7},
+    {1234, CKR_FUNCTION_FAILED, 1234},
+    {0x7FFFFFFF, CKR_FUNCTION_FAILED, 0x7FFFFFFF},
+};
+
+void runEndingCase(const EndingCase& c) {
+    const std::string where =
+        std::string(g_language->name) + "/ends-with-" + std::to_string(c.result);
+    armSignerPinCallback();
+    HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, endOnRequest, nullptr, GetCurrentThreadId());
+    if (!expect(hook != nullptr, where, "no message hook")) return;
+    CK_CHAR pin[8];
+    std::memset(pin, 0xA5, sizeof pin);
+    CK_ULONG length = 999;
+    DWORD lastError = 0;
+    const CK_RV rv = getPinWithUser(where, pin, &length, &lastError, [&] {
+        HWND dialog = waitForWindow(g_language->caption);
+        if (!expect(dialog != nullptr, where, "no dialog")) return false;
+        PostMessageA(dialog, g_endDialogMessage, static_cast<WPARAM>(c.result), 0);
+        return expect(waitUntilGone(dialog), where, "the dialog is still open");
+    });
+    UnhookWindowsHookEx(hook);
+    expect(rv == c.rv, where, "GetPIN returned " + std::to_string(rv));
+    expect(lastError == c.lastError, where, "last error " + std::to_string(lastError));
+    if (rv == CKR_OK) expect(length == 0, where, "length " + std::to_string(length));
+    expect(pin[0] == 0xA5 && storeHolds(""), where, "something was stored or copied");
+}
+
 // ---- the store's life: filled once, emptied by a session opening -----------
 
 // Counts the dialogs the main thread creates; optionally refuses them, so the
@@ -683,6 +737,8 @@ int main(int argc, char** argv) {
     for (const KeyCase& c : kKeyCases) runKeyCase(c), ++run;
     storeLifecycle(), ++run;
     for (const LengthCase& c : kLengths) runLengthCase(c), ++run;
+    g_endDialogMessage = RegisterWindowMessageA("kelvane dialog test: end");
+    for (const EndingCase& c : kEndings) runEndingCase(c), ++run;
 
     std::printf("dialog cases (%s): %d run, %zu failures\n", g_language->name, run,
                 g_failures.size());

@@ -28,8 +28,9 @@ done
 
 xvfb_pid=
 display_file=$(mktemp)
+# shellcheck disable=SC2317  # run by the trap
 cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   rm -f "$display_file"
 }
 trap cleanup EXIT
@@ -45,7 +46,8 @@ else
     sleep 0.1
   done
   [ -s "$display_file" ] || { echo "run-dialog-tests: Xvfb gave no display" >&2; exit 1; }
-  export DISPLAY=:$(tr -d '\n' <"$display_file")
+  DISPLAY=:$(tr -d '\n' <"$display_file")
+  export DISPLAY
 fi
 echo "display $DISPLAY"
 
