@@ -7,6 +7,7 @@
 #   guards.sh CXX KELMORA_SOURCE_DIR WORK_DIR [-I<dir> ...]
 # The -I arguments name the JNI and PKCS#11 header directories.
 set -u
+. "$(dirname "$0")/../../../tests/support/declaration-guards.sh"
 
 cxx=$1
 source_dir=$2
@@ -16,9 +17,6 @@ includes=("$@")
 
 rm -rf "$work"
 mkdir -p "$work"
-
-failures=0
-cases=0
 
 # A copy of MacOSX/ in $work/$1; the shared headers it reaches are linked in.
 copy_tree() {
@@ -35,13 +33,6 @@ compile() {
         -I"$work/$1/MacOSX" "${includes[@]}" "$work/$1/MacOSX/DyldImages.cpp" 2>"$work/$1.log"
 }
 
-copy_tree unaltered
-if ! compile unaltered; then
-    echo "FAIL unaltered declarations do not compile:"
-    cat "$work/unaltered.log"
-    exit 1
-fi
-
 # name | sed expression applied to the declarations | complaint expected
 rows=(
     "count_signed|s/^std::uint32_t _dyld_image_count/int _dyld_image_count/|_dyld_image_count does not return uint32_t"
@@ -55,24 +46,6 @@ rows=(
     "name_missing|/_dyld_get_image_name/d|_dyld_get_image_name"
 )
 
-for row in "${rows[@]}"; do
-    IFS='|' read -r name expression complaint <<<"$row"
-    cases=$((cases + 1))
-    copy_tree "$name"
-    declarations=$work/$name/MacOSX/check/DyldDeclarations.h
-    sed -i -e "$expression" "$declarations"
-    if cmp -s "$declarations" "$source_dir/MacOSX/check/DyldDeclarations.h"; then
-        echo "FAIL $name: the alteration no longer applies to the declarations"
-        failures=$((failures + 1))
-    elif compile "$name"; then
-        echo "FAIL $name: compiled although $complaint was expected"
-        failures=$((failures + 1))
-    elif ! grep -qF -- "$complaint" "$work/$name.log"; then
-        echo "FAIL $name: rejected, but not with \"$complaint\":"
-        grep -m3 'error' "$work/$name.log"
-        failures=$((failures + 1))
-    fi
-done
-
-echo "$cases alterations, $((cases - failures)) rejected as expected"
-[ "$failures" -eq 0 ]
+declarations=MacOSX/check/DyldDeclarations.h
+original=$source_dir/MacOSX/check/DyldDeclarations.h
+run_guards "${rows[@]}"

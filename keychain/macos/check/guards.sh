@@ -6,6 +6,7 @@
 #
 #   guards.sh CXX KEYCHAIN_SOURCE_DIR WORK_DIR
 set -u
+. "$(dirname "$0")/../../../tests/support/declaration-guards.sh"
 
 cxx=$1
 source_dir=$2
@@ -13,9 +14,6 @@ work=$3
 
 rm -rf "$work"
 mkdir -p "$work"
-
-failures=0
-cases=0
 
 # Copies the platform and its declarations into $work/$1.
 copy_tree() {
@@ -30,13 +28,6 @@ compile() {
     "$cxx" -std=c++17 -Wall -Wextra -Werror -fsyntax-only -DTARNEL_MACOS_DECLARATIONS=1 \
         -I"$work/$1" "$work/$1/macos/MacPlatform.cpp" 2>"$work/$1.log"
 }
-
-copy_tree unaltered
-if ! compile unaltered; then
-    echo "FAIL unaltered declarations do not compile:"
-    cat "$work/unaltered.log"
-    exit 1
-fi
 
 # name | sed expression applied to the declarations | complaint expected
 rows=(
@@ -79,24 +70,6 @@ rows=(
     "block_size_missing|/SecKeyGetBlockSize/d|SecKeyGetBlockSize"
 )
 
-for row in "${rows[@]}"; do
-    IFS='|' read -r name expression complaint <<<"$row"
-    cases=$((cases + 1))
-    copy_tree "$name"
-    declarations=$work/$name/macos/check/AppleDeclarations.h
-    sed -i -e "$expression" "$declarations"
-    if cmp -s "$declarations" "$source_dir/macos/check/AppleDeclarations.h"; then
-        echo "FAIL $name: the alteration no longer applies to the declarations"
-        failures=$((failures + 1))
-    elif compile "$name"; then
-        echo "FAIL $name: compiled although $complaint was expected"
-        failures=$((failures + 1))
-    elif ! grep -qF -- "$complaint" "$work/$name.log"; then
-        echo "FAIL $name: rejected, but not with \"$complaint\":"
-        grep -m3 'error' "$work/$name.log"
-        failures=$((failures + 1))
-    fi
-done
-
-echo "$cases alterations, $((cases - failures)) rejected as expected"
-[ "$failures" -eq 0 ]
+declarations=macos/check/AppleDeclarations.h
+original=$source_dir/macos/check/AppleDeclarations.h
+run_guards "${rows[@]}"
