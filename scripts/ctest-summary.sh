@@ -2,8 +2,8 @@
 # Prints one row per suite from a ctest JUnit report (ctest --output-junit,
 # with the tests' whole output kept): how many cases ran, passed, failed and
 # were skipped, and whether the suite's run as a whole passed. GoogleTest
-# programs are counted by their cases, as is a program that closes with
-# "N run, M failures"; any other test counts as one case.
+# programs and JUnit runs are counted by their cases, as is a program that
+# closes with "N run, M failures"; any other test counts as one case.
 #   scripts/ctest-summary.sh REPORT
 set -euo pipefail
 report=$1
@@ -35,6 +35,11 @@ awk '
   /\[  PASSED  \] [0-9]+ test/ { gtest = 1; passed = $4 }
   /\[  SKIPPED \] [0-9]+ test/ { gtest = 1; skipped = $4 }
   /\[  FAILED  \] [0-9]+ test/ { gtest = 1; failed = $4 }
+  # The JUnit console launcher, once per suite it runs ("aborted" is an unmet
+  # assumption: a skip).
+  /^\[ +[0-9]+ tests successful +\]/ { gtest = 1; passed += $2 }
+  /^\[ +[0-9]+ tests failed +\]/ { gtest = 1; failed += $2 }
+  /^\[ +[0-9]+ tests (skipped|aborted) +\]/ { gtest = 1; skipped += $2 }
   # A program of its own cases that ends with "... N run, M failures".
   / [0-9]+ run, [0-9]+ failures$/ {
     gtest = 1; failed = $(NF - 1); passed = $(NF - 3) - failed
