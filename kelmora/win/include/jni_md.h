@@ -1,5 +1,5 @@
-/* Machine-dependent JNI definitions for Windows, as the JNI specification
- * gives them. Used only by the mingw-w64 build; jni.h itself comes from the
+/* Machine-dependent JNI definitions for Windows: the types and linkage
+ * markers a Windows JDK's jni_md.h declares. Used only by the mingw-w64 build; jni.h itself comes from the
  * host JDK's include directory. */
 #ifndef _JAVASOFT_JNI_MD_H_
 #define _JAVASOFT_JNI_MD_H_
