@@ -7,25 +7,23 @@
 # dynamic symbols, which proves the method on the platform that can run it.
 #
 #   kelvane_compiled_export_names(<export list> <output file>)
+include(${CMAKE_CURRENT_LIST_DIR}/ExportList.cmake)
+
 function(kelvane_compiled_export_names exports_file output)
-  file(STRINGS ${exports_file} _lines)
+  kelvane_read_exports(${exports_file} _c_names _cxx_names)
+  # A C++ name is its declaration without a result type; a C name becomes a
+  # function whatever it is, since only its spelling is wanted.
   set(_c_stubs "")
-  set(_cxx_stubs "")
-  set(_expected 0)
-  foreach(_line IN LISTS _lines)
-    string(STRIP "${_line}" _line)
-    if(_line STREQUAL "" OR _line MATCHES "^#")
-      continue()
-    endif()
-    # A C++ name is its declaration without a result type; a C name becomes a
-    # function whatever it is, since only its spelling is wanted.
-    if(_line MATCHES "\\(")
-      string(APPEND _cxx_stubs "void ${_line} {}\n")
-    else()
-      string(APPEND _c_stubs "void ${_line}() {}\n")
-    endif()
-    math(EXPR _expected "${_expected} + 1")
+  foreach(_name IN LISTS _c_names)
+    string(APPEND _c_stubs "void ${_name}() {}\n")
   endforeach()
+  set(_cxx_stubs "")
+  foreach(_name IN LISTS _cxx_names)
+    string(APPEND _cxx_stubs "void ${_name} {}\n")
+  endforeach()
+  list(LENGTH _c_names _c_count)
+  list(LENGTH _cxx_names _cxx_count)
+  math(EXPR _expected "${_c_count} + ${_cxx_count}")
 
   set(_dir ${CMAKE_CURRENT_BINARY_DIR}/export_names)
   file(WRITE ${_dir}/names.cpp.in

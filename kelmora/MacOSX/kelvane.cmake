@@ -10,10 +10,7 @@ if(APPLE)
   # exporting exactly the names of exports.txt.
   kelvane_compiled_export_names(${KELVANE_EXPORTS_FILE} ${KELVANE_COMPILED_EXPORTS})
   add_library(kelvane SHARED ${KELVANE_SOURCES})
-  target_include_directories(kelvane PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${KELVANE_PLATFORM_DIR}
-                                             ${JNI_INCLUDE_DIRS} ${PKCS11_INCLUDE_DIRS})
-  target_include_directories(kelvane INTERFACE ${CMAKE_CURRENT_SOURCE_DIR} ${KELVANE_PLATFORM_DIR}
-                                               ${JNI_INCLUDE_DIRS} ${PKCS11_INCLUDE_DIRS})
+  target_include_directories(kelvane PUBLIC ${KELVANE_INCLUDE_DIRS})
   set_target_properties(kelvane PROPERTIES
       CXX_VISIBILITY_PRESET hidden
       VISIBILITY_INLINES_HIDDEN ON

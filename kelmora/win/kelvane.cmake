@@ -4,18 +4,16 @@
 
 set(KELVANE_DEF_FILE ${CMAKE_CURRENT_BINARY_DIR}/kelvane.def)
 set(_def "LIBRARY kelvane.dll\nEXPORTS\n")
-foreach(_line IN LISTS _export_lines)
-  string(STRIP "${_line}" _line)
-  if(_line MATCHES "^Java_")
-    string(APPEND _def "    ${_line}\n")
-  endif()
+set(_native_methods ${KELVANE_C_EXPORTS})
+list(FILTER _native_methods INCLUDE REGEX "^Java_")
+foreach(_name IN LISTS _native_methods)
+  string(APPEND _def "    ${_name}\n")
 endforeach()
 file(WRITE ${KELVANE_DEF_FILE}.in "${_def}")
 configure_file(${KELVANE_DEF_FILE}.in ${KELVANE_DEF_FILE} COPYONLY)
 
 add_library(kelvane_objects OBJECT ${KELVANE_SOURCES})
-target_include_directories(kelvane_objects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${KELVANE_PLATFORM_DIR}
-                                                  ${JNI_INCLUDE_DIRS} ${PKCS11_INCLUDE_DIRS})
+target_include_directories(kelvane_objects PUBLIC ${KELVANE_INCLUDE_DIRS})
 
 add_library(kelvane SHARED $<TARGET_OBJECTS:kelvane_objects> ${KELVANE_DEF_FILE})
 set_target_properties(kelvane PROPERTIES PREFIX "" LINK_DEPENDS ${KELVANE_DEF_FILE})
@@ -24,8 +22,7 @@ set_target_properties(kelvane PROPERTIES PREFIX "" LINK_DEPENDS ${KELVANE_DEF_FI
 target_link_options(kelvane PRIVATE "LINKER:--exclude-all-symbols")
 
 add_library(kelvane_static STATIC $<TARGET_OBJECTS:kelvane_objects>)
-target_include_directories(kelvane_static INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}
-                           ${KELVANE_PLATFORM_DIR} ${JNI_INCLUDE_DIRS} ${PKCS11_INCLUDE_DIRS})
+target_include_directories(kelvane_static INTERFACE ${KELVANE_INCLUDE_DIRS})
 
 # The signer-PIN dialog's picture (bitmap 102), drawn at build time by
 # scripts/make-pin-bitmap.sh where the resource script looks for it.
