@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "convert/Records.h"
 #include "kelmora.h"
 
 namespace {
@@ -138,6 +139,35 @@ const std::vector<Layout>& layouts() {
                AT(CK_PBE_PARAMS, ulIteration, 32)),
         LAYOUT(CK_KEY_WRAP_SET_OAEP_PARAMS, 13, AT(CK_KEY_WRAP_SET_OAEP_PARAMS, bBC, 0),
                AT(CK_KEY_WRAP_SET_OAEP_PARAMS, pX, 1), AT(CK_KEY_WRAP_SET_OAEP_PARAMS, ulXLen, 9)),
+        // The AES modes, RSA-PSS, ECDH, the encryption-data derivations, PBKDF2, CCM.
+        LAYOUT(CK_AES_CTR_PARAMS, 20, AT(CK_AES_CTR_PARAMS, ulCounterBits, 0),
+               AT(CK_AES_CTR_PARAMS, cb, 4)),
+        LAYOUT(Pkcs11GcmParams, 32, AT(Pkcs11GcmParams, pIv, 0), AT(Pkcs11GcmParams, ulIvLen, 8),
+               AT(Pkcs11GcmParams, ulIvBits, 12), AT(Pkcs11GcmParams, pAAD, 16),
+               AT(Pkcs11GcmParams, ulAADLen, 24), AT(Pkcs11GcmParams, ulTagBits, 28)),
+        LAYOUT(CK_CCM_PARAMS, 32, AT(CK_CCM_PARAMS, ulDataLen, 0), AT(CK_CCM_PARAMS, pNonce, 4),
+               AT(CK_CCM_PARAMS, ulNonceLen, 12), AT(CK_CCM_PARAMS, pAAD, 16),
+               AT(CK_CCM_PARAMS, ulAADLen, 24), AT(CK_CCM_PARAMS, ulMACLen, 28)),
+        LAYOUT(CK_RSA_PKCS_PSS_PARAMS, 12, AT(CK_RSA_PKCS_PSS_PARAMS, hashAlg, 0),
+               AT(CK_RSA_PKCS_PSS_PARAMS, mgf, 4), AT(CK_RSA_PKCS_PSS_PARAMS, sLen, 8)),
+        LAYOUT(CK_ECDH1_DERIVE_PARAMS, 28, AT(CK_ECDH1_DERIVE_PARAMS, kdf, 0),
+               AT(CK_ECDH1_DERIVE_PARAMS, ulSharedDataLen, 4),
+               AT(CK_ECDH1_DERIVE_PARAMS, pSharedData, 8),
+               AT(CK_ECDH1_DERIVE_PARAMS, ulPublicDataLen, 16),
+               AT(CK_ECDH1_DERIVE_PARAMS, pPublicData, 20)),
+        LAYOUT(CK_AES_CBC_ENCRYPT_DATA_PARAMS, 28, AT(CK_AES_CBC_ENCRYPT_DATA_PARAMS, iv, 0),
+               AT(CK_AES_CBC_ENCRYPT_DATA_PARAMS, pData, 16),
+               AT(CK_AES_CBC_ENCRYPT_DATA_PARAMS, length, 24)),
+        LAYOUT(CK_DES_CBC_ENCRYPT_DATA_PARAMS, 20, AT(CK_DES_CBC_ENCRYPT_DATA_PARAMS, iv, 0),
+               AT(CK_DES_CBC_ENCRYPT_DATA_PARAMS, pData, 8),
+               AT(CK_DES_CBC_ENCRYPT_DATA_PARAMS, length, 16)),
+        LAYOUT(CK_PKCS5_PBKD2_PARAMS, 52, AT(CK_PKCS5_PBKD2_PARAMS, saltSource, 0),
+               AT(CK_PKCS5_PBKD2_PARAMS, pSaltSourceData, 4),
+               AT(CK_PKCS5_PBKD2_PARAMS, ulSaltSourceDataLen, 12),
+               AT(CK_PKCS5_PBKD2_PARAMS, iterations, 16), AT(CK_PKCS5_PBKD2_PARAMS, prf, 20),
+               AT(CK_PKCS5_PBKD2_PARAMS, pPrfData, 24), AT(CK_PKCS5_PBKD2_PARAMS, ulPrfDataLen, 32),
+               AT(CK_PKCS5_PBKD2_PARAMS, pPassword, 36),
+               AT(CK_PKCS5_PBKD2_PARAMS, ulPasswordLen, 44)),
     };
     return table;
 }
