@@ -34,17 +34,6 @@ const ParameterClass kKeaDeriveParams = KELMORA_PARAMETER_CLASS("KeaDeriveParams
 
 // ---- Key-derivation, key-wrapping and password-based rows ------------------------
 
-// A byte-array copy with the length the record states for it.
-struct ByteCopy {
-    Owned<CK_BYTE> data;
-    CK_ULONG length = 0;
-};
-
-ByteCopy copyWhole(JNIEnv* env, jbyteArray array) {
-    const jsize length = lengthOf(env, array);
-    return {copyBytes(env, array, length), static_cast<CK_ULONG>(length)};
-}
-
 // A zeroed buffer of `size` bytes that the module writes into, seeded with
 // as many leading bytes of the array as fit (a null array seeds nothing).
 Owned<CK_BYTE> seededBuffer(JNIEnv* env, jbyteArray array, std::size_t size) {

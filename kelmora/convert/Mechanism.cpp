@@ -339,6 +339,10 @@ void Mechanism2CKMechanism(JNIEnv* env, jobject jMechanism, CK_MECHANISM_PTR pMe
     LocalRef<jobject> parameter(env, env->GetObjectField(jMechanism, parameterField));
     pMechanism->mechanism = ulongFromJint(env->GetIntField(jMechanism, typeField));
 
+    if (const RowBuilder modern = modernRowFor(pMechanism->mechanism)) {
+        if (parameter) modern(env, parameter.get(), *pMechanism);
+        return;
+    }
     const RowBuilder build = rowFor(pMechanism->mechanism);
     if (build == nullptr) return;  // a type without parameters: never examined
     if (!parameter) fail(kNullParameter);
@@ -350,7 +354,9 @@ int FreeMechanism(CK_MECHANISM_PTR pMechanism) {
         pMechanism->ulParameterLen == 0) {
         return 0;
     }
-    freeRecordMembers(pMechanism->mechanism, pMechanism->pParameter);
+    if (!freeModernMembers(pMechanism->mechanism, pMechanism->pParameter)) {
+        freeRecordMembers(pMechanism->mechanism, pMechanism->pParameter);
+    }
     std::free(pMechanism->pParameter);
     return 0;
 }

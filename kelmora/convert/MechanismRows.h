@@ -44,6 +44,18 @@ inline jsize lengthOf(JNIEnv* env, jbyteArray array) {
     return array != nullptr ? env->GetArrayLength(array) : 0;
 }
 
+// A byte-array copy with the length the record states for it; a null array
+// gives a null block and length 0.
+struct ByteCopy {
+    Owned<CK_BYTE> data;
+    CK_ULONG length = 0;
+};
+
+inline ByteCopy copyWhole(JNIEnv* env, jbyteArray array) {
+    const jsize length = lengthOf(env, array);
+    return {copyBytes(env, array, length), static_cast<CK_ULONG>(length)};
+}
+
 // The record is complete: the mechanism owns it from here on.
 template <typename Record>
 inline void publish(CK_MECHANISM& mechanism, Owned<Record> record) {
@@ -120,5 +132,13 @@ void buildKeyWrapSetOaep(JNIEnv* env, jobject parameter, CK_MECHANISM& mechanism
 void buildSkipjackPrivateWrap(JNIEnv* env, jobject parameter, CK_MECHANISM& mechanism);
 void buildSkipjackRelayx(JNIEnv* env, jobject parameter, CK_MECHANISM& mechanism);
 void buildKeaDerive(JNIEnv* env, jobject parameter, CK_MECHANISM& mechanism);
+
+// The rows of the AES modes, RSA-PSS, ECDH, the encryption derivations,
+// PBKDF2 and CCM (ModernParams.cpp): null when the type is none of them. For
+// these types a null parameter gives no record, and the module decides.
+RowBuilder modernRowFor(CK_MECHANISM_TYPE type);
+// Frees the buffers a record of those rows owns, not the record; false when
+// the type is none of them.
+bool freeModernMembers(CK_MECHANISM_TYPE type, void* parameter);
 
 }  // namespace mechanism_rows

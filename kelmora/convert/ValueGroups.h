@@ -13,6 +13,10 @@ inline ValueGroup groupOf(CK_ATTRIBUTE_TYPE type) {
         case CKA_KEY_TYPE:
         case CKA_MODULUS_BITS:
         case CKA_VALUE_LEN:
+        case CKA_PRIME_BITS:
+        case CKA_SUB_PRIME_BITS:
+        case CKA_VALUE_BITS:
+        case CKA_KEY_GEN_MECHANISM:
             return ValueGroup::kInteger;
         case CKA_TOKEN:
         case CKA_PRIVATE:
@@ -52,6 +56,13 @@ inline ValueGroup groupOf(CK_ATTRIBUTE_TYPE type) {
         case CKA_PRIME:
         case CKA_SUBPRIME:
         case CKA_BASE:
+        case CKA_OBJECT_ID:
+        case CKA_ISSUER:
+        case CKA_URL:
+        case CKA_CHECK_VALUE:
+        case CKA_PUBLIC_KEY_INFO:
+        case CKA_EC_PARAMS:
+        case CKA_EC_POINT:
             return ValueGroup::kBytes;
         default:
             return ValueGroup::kNone;
