@@ -32,6 +32,97 @@ void run_callback(CallbackState& cb) {
     cb.seen = 1;
 }
 
+// CKM_AES_GCM's record as the v2.40 header lays it out (the installed headers
+// name another layout); packed like every Cryptoki structure on Windows.
+#if defined(_WIN32)
+#pragma pack(push, 1)
+#endif
+struct GcmParams {
+    CK_BYTE_PTR pIv;
+    CK_ULONG ulIvLen;
+    CK_ULONG ulIvBits;
+    CK_BYTE_PTR pAAD;
+    CK_ULONG ulAADLen;
+    CK_ULONG ulTagBits;
+};
+#if defined(_WIN32)
+#pragma pack(pop)
+#endif
+
+// One block a record member points to: [length][bytes]; nothing for a null member.
+void append_block(Bytes& out, const void* data, CK_ULONG length) {
+    if (data == nullptr) return;
+    append_ulong(out, length);
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    out.insert(out.end(), p, p + length);
+}
+
+// The record only when the mechanism states exactly its size: anything else
+// is logged raw, its pointers never followed.
+template <typename Record>
+const Record* record_of(const CK_MECHANISM* mech) {
+    if (mech->pParameter == nullptr || mech->ulParameterLen != sizeof(Record)) return nullptr;
+    return static_cast<const Record*>(mech->pParameter);
+}
+
+// The blocks behind the pointer members of the parameter records that have
+// them (AES-GCM and CCM, ECDH, the encryption derivations, PBKDF2), in member
+// order, at the length the record states for each. The password of PBKDF2 is
+// read at *ulPasswordLen (0 bytes when that pointer is null), and the CK_ULONG
+// behind ulPasswordLen follows as a block of its own. Every other type,
+// including the older derivation records, is logged raw only.
+void append_pointed(Bytes& out, const CK_MECHANISM* mech) {
+    switch (mech->mechanism) {
+        case CKM_AES_GCM:
+            if (const auto* r = record_of<GcmParams>(mech)) {
+                append_block(out, r->pIv, r->ulIvLen);
+                append_block(out, r->pAAD, r->ulAADLen);
+            }
+            break;
+        case CKM_AES_CCM:
+            if (const auto* r = record_of<CK_CCM_PARAMS>(mech)) {
+                append_block(out, r->pNonce, r->ulNonceLen);
+                append_block(out, r->pAAD, r->ulAADLen);
+            }
+            break;
+        case CKM_ECDH1_DERIVE:
+        case CKM_ECDH1_COFACTOR_DERIVE:
+            if (const auto* r = record_of<CK_ECDH1_DERIVE_PARAMS>(mech)) {
+                append_block(out, r->pSharedData, r->ulSharedDataLen);
+                append_block(out, r->pPublicData, r->ulPublicDataLen);
+            }
+            break;
+        case CKM_DES_ECB_ENCRYPT_DATA:
+        case CKM_DES3_ECB_ENCRYPT_DATA:
+        case CKM_AES_ECB_ENCRYPT_DATA:
+            if (const auto* r = record_of<CK_KEY_DERIVATION_STRING_DATA>(mech)) {
+                append_block(out, r->pData, r->ulLen);
+            }
+            break;
+        case CKM_DES_CBC_ENCRYPT_DATA:
+        case CKM_DES3_CBC_ENCRYPT_DATA:
+            if (const auto* r = record_of<CK_DES_CBC_ENCRYPT_DATA_PARAMS>(mech)) {
+                append_block(out, r->pData, r->length);
+            }
+            break;
+        case CKM_AES_CBC_ENCRYPT_DATA:
+            if (const auto* r = record_of<CK_AES_CBC_ENCRYPT_DATA_PARAMS>(mech)) {
+                append_block(out, r->pData, r->length);
+            }
+            break;
+        case CKM_PKCS5_PBKD2:
+            if (const auto* r = record_of<CK_PKCS5_PBKD2_PARAMS>(mech)) {
+                append_block(out, r->pSaltSourceData, r->ulSaltSourceDataLen);
+                append_block(out, r->pPrfData, r->ulPrfDataLen);
+                append_block(out, r->pPassword, r->ulPasswordLen ? *r->ulPasswordLen : 0);
+                append_block(out, r->ulPasswordLen, sizeof(CK_ULONG));
+            }
+            break;
+        default:
+            break;
+    }
+}
+
 }  // namespace
 
 Call::Call(const char* name)
@@ -138,6 +229,7 @@ Call& Call::mechanism(const CK_MECHANISM* mech) {
     if (mech->pParameter != nullptr) {
         const unsigned char* p = static_cast<const unsigned char*>(mech->pParameter);
         out.insert(out.end(), p, p + mech->ulParameterLen);
+        append_pointed(out, mech);
     }
     add_buffer(out, true);
     return *this;

@@ -26,7 +26,8 @@ class Call {
     Call& input_template(const CK_ATTRIBUTE* tmpl, CK_ULONG count);
     // Output template: records of [type][ulValueLen][pValue address].
     Call& output_template(const CK_ATTRIBUTE* tmpl, CK_ULONG count);
-    // [mechanism][ulParameterLen][parameter bytes].
+    // [mechanism][ulParameterLen][parameter bytes], then, for the records
+    // with pointer members, what each points to (see mock_call.cpp).
     Call& mechanism(const CK_MECHANISM* mech);
 
     // Runs the armed callback, then the injected failure of this call, then the

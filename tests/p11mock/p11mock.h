@@ -168,6 +168,13 @@ const unsigned char* p11mock_callback_buf(void);  // the 64-byte buffer after
 // output template of C_GetAttributeValue as [type][ulValueLen][pValue
 // address] records. C_GenerateKeyPair: mechanism, public, private template.
 // C_UnwrapKey: mechanism, wrapped key, template.
+// A mechanism is logged as [type][ulParameterLen][parameter bytes]; when its
+// type is CKM_AES_GCM, CKM_AES_CCM, CKM_ECDH1_(COFACTOR_)DERIVE, one of the
+// six CKM_*_ENCRYPT_DATA or CKM_PKCS5_PBKD2 and ulParameterLen is the size of
+// its record, each non-NULL pointer member follows, in member order, as
+// [length][the bytes it points to] at the length the record states (a NULL
+// member adds nothing). PBKDF2: salt-source data, PRF data, the password at
+// *ulPasswordLen, then the CK_ULONG that ulPasswordLen points to.
 //
 // Token: default user PIN "1234", SO PIN "87654321"; objects are shared by
 // all slots; objects made through a session without CKA_TOKEN = true vanish

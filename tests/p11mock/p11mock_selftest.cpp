@@ -416,6 +416,76 @@ TEST_F(MockTest, LogKeepsArgumentsAndCopiesOfTheBuffersHandedIn) {
     EXPECT_EQ(nullptr, none);
 }
 
+Bytes joined(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// [length][bytes] of one pointed-to block.
+Bytes block(const Bytes& data) {
+    return joined({ulong_value(data.size()), data});
+}
+
+TEST_F(MockTest, MechanismLogFollowsThePointerMembersOfTheRecordsThatHaveThem) {
+    CK_OBJECT_HANDLE key = add_key("key");
+    Bytes iv = bytes("0123456789ab"), aad = bytes("header"), nonce = bytes("nonce12"),
+          shared = bytes("shared"), point = bytes("\x04point"), data = bytes("derivation data"),
+          salt = bytes("salt"), prf = bytes("prf"), password = bytes("pa\xc3\x9fword"), empty;
+    struct {
+        CK_BYTE_PTR pIv;
+        CK_ULONG ulIvLen, ulIvBits;
+        CK_BYTE_PTR pAAD;
+        CK_ULONG ulAADLen, ulTagBits;
+    } gcm{iv.data(), 12, 96, aad.data(), 6, 128}, gcm_no_aad{iv.data(), 12, 96, nullptr, 0, 96};
+    CK_CCM_PARAMS ccm{40, nonce.data(), 7, aad.data(), 0, 16};
+    CK_ECDH1_DERIVE_PARAMS ecdh{CKD_NULL, 0, nullptr, 6, point.data()};
+    CK_ECDH1_DERIVE_PARAMS ecdh_shared{CKD_SHA256_KDF, 6, shared.data(), 6, point.data()};
+    CK_KEY_DERIVATION_STRING_DATA string_data{data.data(), 15};
+    CK_DES_CBC_ENCRYPT_DATA_PARAMS des_data{{1, 2, 3, 4, 5, 6, 7, 8}, data.data(), 15};
+    CK_AES_CBC_ENCRYPT_DATA_PARAMS aes_data{{9}, data.data(), 4};
+    CK_ULONG password_len = password.size();
+    CK_PKCS5_PBKD2_PARAMS pbkdf2{CKZ_SALT_SPECIFIED, salt.data(), 4, 1000,
+                                 CKP_PKCS5_PBKD2_HMAC_SHA256, prf.data(), 3,
+                                 password.data(), &password_len};
+    CK_PKCS5_PBKD2_PARAMS pbkdf2_bare{CKZ_SALT_SPECIFIED, nullptr, 0, 1, 1, nullptr, 0,
+                                      password.data(), nullptr};
+    struct Case {
+        CK_MECHANISM mech;
+        Bytes pointed;  // what follows the raw record
+    };
+    const std::vector<Case> cases = {
+        {{CKM_AES_GCM, &gcm, sizeof gcm}, joined({block(iv), block(aad)})},
+        {{CKM_AES_GCM, &gcm_no_aad, sizeof gcm_no_aad}, block(iv)},
+        // An empty but present block keeps its place; a null one has none.
+        {{CKM_AES_CCM, &ccm, sizeof ccm}, joined({block(nonce), block(empty)})},
+        {{CKM_ECDH1_DERIVE, &ecdh, sizeof ecdh}, block(point)},
+        {{CKM_ECDH1_COFACTOR_DERIVE, &ecdh_shared, sizeof ecdh_shared},
+         joined({block(shared), block(point)})},
+        {{CKM_AES_ECB_ENCRYPT_DATA, &string_data, sizeof string_data}, block(data)},
+        {{CKM_DES3_CBC_ENCRYPT_DATA, &des_data, sizeof des_data}, block(data)},
+        {{CKM_AES_CBC_ENCRYPT_DATA, &aes_data, sizeof aes_data}, block(bytes("deri"))},
+        {{CKM_PKCS5_PBKD2, &pbkdf2, sizeof pbkdf2},
+         joined({block(salt), block(prf), block(password), block(ulong_value(password.size()))})},
+        {{CKM_PKCS5_PBKD2, &pbkdf2_bare, sizeof pbkdf2_bare}, block(empty)},
+        // Older records and records of another size are logged raw only.
+        {{CKM_CONCATENATE_BASE_AND_DATA, &string_data, sizeof string_data}, Bytes()},
+        {{CKM_AES_GCM, &gcm, sizeof gcm - 1}, Bytes()},
+        {{CKM_PKCS5_PBKD2, &ccm, sizeof ccm}, Bytes()}};
+    for (const Case& c : cases) {
+        CK_SESSION_HANDLE h = open_session();
+        ASSERT_EQ(CKR_OK, C_EncryptInit(h, const_cast<CK_MECHANISM*>(&c.mech), key));
+        const long call = p11mock_log_last("C_EncryptInit");
+        ASSERT_GE(call, 0);
+        const unsigned char* p = static_cast<const unsigned char*>(c.mech.pParameter);
+        const Bytes expected =
+            joined({ulong_value(c.mech.mechanism), ulong_value(c.mech.ulParameterLen),
+                    Bytes(p, p + c.mech.ulParameterLen), c.pointed});
+        EXPECT_EQ(expected, logged_buffer(static_cast<size_t>(call), 0))
+            << "type 0x" << std::hex << c.mech.mechanism << " length " << c.mech.ulParameterLen;
+    }
+}
+
 // ---- Toy cryptography ---------------------------------------------------------
 
 TEST_F(MockTest, CipherUpdatesHoldBackPartialBlocksAndRoundTrip) {
