@@ -207,8 +207,8 @@ class MechanismTest : public BridgeTest {
 
 TEST_F(MechanismTest, TypesOutsideTheTableTakeNoParameterWhateverItHolds) {
     const std::vector<std::pair<CK_MECHANISM_TYPE, jobject>> cases = {
-        {CKM_SHA_1, javaBytes(kIv16)},  {CKM_AES_CBC, javaBytes(kIv16)},
-        {CKM_RSA_PKCS, macGeneral(10)}, {CKM_RSA_PKCS_PSS, javaInteger(3)},
+        {CKM_SHA_1, javaBytes(kIv16)},  {CKM_AES_ECB, javaBytes(kIv16)},
+        {CKM_RSA_PKCS, macGeneral(10)}, {CKM_EDDSA, javaInteger(3)},
         {CKM_SHA256_RSA_PKCS, nullptr}, {CKM_ECDSA, oaep(1, 2, 3, nullptr)}};
     for (const auto& [type, parameter] : cases) {
         MechanismRecord record(env, mechanism(type, parameter));

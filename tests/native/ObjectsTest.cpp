@@ -142,10 +142,15 @@ TEST_F(ReadBackTest, GroupsGiveIntegerBooleanBytesOrNull) {
     ASSERT_NE(array, nullptr);
     EXPECT_EQ(bytesOf(static_cast<jbyteArray>(array)), "lbl");
 
-    for (CK_ATTRIBUTE_TYPE none : {CKA_ISSUER, CKA_EC_POINT, CKA_VENDOR_DEFINED + 1}) {
-        CK_ATTRIBUTE other{none, label, 3};
-        EXPECT_EQ(CkAttribute2Pkcs11Attribute(env, other), nullptr);
+    // An EC key's point and a certificate's issuer are byte[] like the label.
+    for (CK_ATTRIBUTE_TYPE type : {CKA_ISSUER, CKA_EC_POINT}) {
+        CK_ATTRIBUTE other{type, label, 3};
+        jobject value = CkAttribute2Pkcs11Attribute(env, other);
+        ASSERT_NE(value, nullptr) << "type 0x" << std::hex << type;
+        EXPECT_EQ(bytesOf(static_cast<jbyteArray>(value)), "lbl");
     }
+    CK_ATTRIBUTE vendor{CKA_VENDOR_DEFINED + 1, label, 3};
+    EXPECT_EQ(CkAttribute2Pkcs11Attribute(env, vendor), nullptr);
     expectNoException();
 }
 
