@@ -20,6 +20,8 @@ import static qorvik.tests.TestSetup.CKA_EC_POINT;
 import static qorvik.tests.TestSetup.CKA_EXTRACTABLE;
 import static qorvik.tests.TestSetup.CKA_ID;
 import static qorvik.tests.TestSetup.CKA_ISSUER;
+import static qorvik.tests.TestSetup.CKA_OBJECT_ID;
+import static qorvik.tests.TestSetup.CKA_URL;
 import static qorvik.tests.TestSetup.CKA_KEY_TYPE;
 import static qorvik.tests.TestSetup.CKA_LABEL;
 import static qorvik.tests.TestSetup.CKA_MODULUS;
@@ -194,19 +196,29 @@ abstract class ObjectCases {
     }
 
     @Test
-    void typesOutsideTheValueGroupsComeBackNullThoughTheModuleHasThem() throws CryptokiException {
-        NativeSession session = userSession(TestSetup.freshToken(cryptoki, uniqueLabel("no group")));
+    void issuerUrlObjectIdAndEcKeyValuesComeBackAsTheBytesTheModuleHolds() throws CryptokiException {
+        NativeSession session = userSession(TestSetup.freshToken(cryptoki, uniqueLabel("byte types")));
         byte[] subject = "subject name".getBytes(UTF_8);
+        byte[] issuer = "issuer name".getBytes(UTF_8);
+        byte[] url = "http://certificates.example/kelvane.der".getBytes(UTF_8);
         long certificate = session.J_CreateObject(new Attribute[] {new Attribute(CKA_CLASS, CKO_CERTIFICATE),
                 new Attribute(CKA_CERTIFICATE_TYPE, CKC_X_509), new Attribute(CKA_TOKEN, false),
-                new Attribute(CKA_SUBJECT, subject), new Attribute(CKA_ISSUER, "issuer name".getBytes(UTF_8)),
+                new Attribute(CKA_SUBJECT, subject), new Attribute(CKA_ISSUER, issuer), new Attribute(CKA_URL, url),
                 new Attribute(CKA_VALUE, pattern(600))});
-        // the module answers CKA_ISSUER; its value still comes back null, and no failure is raised
-        assertAttribute(CKA_ISSUER, null, session.J_GetAttributeValue(certificate, CKA_ISSUER));
+        assertAttribute(CKA_ISSUER, issuer, session.J_GetAttributeValue(certificate, CKA_ISSUER));
         assertRead(session.J_GetAttributeValue(certificate,
-                        new int[] {CKA_CERTIFICATE_TYPE, CKA_ISSUER, CKA_SUBJECT}),
-                CKA_CERTIFICATE_TYPE, CKC_X_509, CKA_ISSUER, null, CKA_SUBJECT, subject);
+                        new int[] {CKA_CERTIFICATE_TYPE, CKA_ISSUER, CKA_SUBJECT, CKA_URL}),
+                CKA_CERTIFICATE_TYPE, CKC_X_509, CKA_ISSUER, issuer, CKA_SUBJECT, subject, CKA_URL, url);
 
+        // DER of the OID 1.3.6.1.4.1.99999.7
+        byte[] objectId = HexFormat.of().parseHex("06092b06010401868d1f07");
+        long data = session.J_CreateObject(new Attribute[] {new Attribute(CKA_CLASS, CKO_DATA),
+                new Attribute(CKA_TOKEN, false), new Attribute(CKA_OBJECT_ID, objectId),
+                new Attribute(CKA_VALUE, pattern(20))});
+        assertRead(session.J_GetAttributeValue(data, new int[] {CKA_OBJECT_ID, CKA_VALUE}),
+                CKA_OBJECT_ID, objectId, CKA_VALUE, pattern(20));
+
+        byte[] params = HexFormat.of().parseHex("06082a8648ce3d030107");
         byte[] point = new byte[67]; // an OCTET STRING holding an uncompressed P-256 point
         point[0] = 0x04;
         point[1] = 65;
@@ -214,10 +226,10 @@ abstract class ObjectCases {
         System.arraycopy(pattern(64), 0, point, 3, 64);
         long ecKey = session.J_CreateObject(new Attribute[] {new Attribute(CKA_CLASS, CKO_PUBLIC_KEY),
                 new Attribute(CKA_KEY_TYPE, CKK_EC), new Attribute(CKA_TOKEN, false),
-                new Attribute(CKA_EC_PARAMS, HexFormat.of().parseHex("06082a8648ce3d030107")),
-                new Attribute(CKA_EC_POINT, point)});
-        assertRead(session.J_GetAttributeValue(ecKey, new int[] {CKA_KEY_TYPE, CKA_EC_POINT}),
-                CKA_KEY_TYPE, CKK_EC, CKA_EC_POINT, null);
+                new Attribute(CKA_EC_PARAMS, params), new Attribute(CKA_EC_POINT, point)});
+        assertRead(session.J_GetAttributeValue(ecKey, new int[] {CKA_KEY_TYPE, CKA_EC_POINT, CKA_EC_PARAMS}),
+                CKA_KEY_TYPE, CKK_EC, CKA_EC_POINT, point, CKA_EC_PARAMS, params);
+        assertAttribute(CKA_EC_POINT, point, session.J_GetAttributeValue(ecKey, CKA_EC_POINT));
     }
 
     @Test

@@ -52,16 +52,49 @@ final class OpenSsl {
      * DER for ECDSA) over {@code data} under the DER public key in {@code publicKey}.
      */
     static boolean verifies(String digest, Path publicKey, byte[] data, byte[] signature) {
+        return verifies(digest, publicKey, data, signature, List.of());
+    }
+
+    /**
+     * As {@link #verifies(String, Path, byte[], byte[])}, with each of {@code sigopts} passed as
+     * {@code -sigopt} ("rsa_padding_mode:pss", "rsa_pss_saltlen:32", "rsa_mgf1_md:sha1").
+     */
+    static boolean verifies(String digest, Path publicKey, byte[] data, byte[] signature, List<String> sigopts) {
+        List<String> command = new ArrayList<>(List.of("openssl", "dgst", "-" + digest, "-keyform", "DER",
+                "-verify", publicKey.toString()));
+        for (String option : sigopts) {
+            command.addAll(List.of("-sigopt", option));
+        }
+        return check(data, signature, "Verified OK", "Verification failure", (in, sig) -> {
+            command.addAll(List.of("-signature", sig, in));
+            return command;
+        });
+    }
+
+    /**
+     * Whether {@code openssl pkeyutl -verify -rawin} accepts {@code signature} over the message
+     * {@code data} itself (EdDSA) under the DER public key in {@code publicKey}.
+     */
+    static boolean verifiesRaw(Path publicKey, byte[] data, byte[] signature) {
+        return check(data, signature, "Signature Verified Successfully", "Signature Verification Failure",
+                (in, sig) -> List.of("openssl", "pkeyutl", "-verify", "-rawin", "-pubin", "-keyform", "DER",
+                        "-inkey", publicKey.toString(), "-in", in, "-sigfile", sig));
+    }
+
+    /**
+     * Runs the verification {@code command} makes of the files holding {@code data} and
+     * {@code signature}: true when openssl says {@code accepted}, false when it says {@code refused};
+     * any other outcome (an unreadable key, say) fails the test.
+     */
+    private static boolean check(byte[] data, byte[] signature, String accepted, String refused, Arguments command) {
         Path in = Pkcs11Tool.tempFile();
         Path sig = Pkcs11Tool.tempFile();
         try {
             Files.write(in, data);
             Files.write(sig, signature);
-            Pkcs11Tool.Outcome outcome = Pkcs11Tool.execStatus(List.of("openssl", "dgst", "-" + digest,
-                    "-keyform", "DER", "-verify", publicKey.toString(), "-signature", sig.toString(),
-                    in.toString()));
-            boolean ok = outcome.status() == 0 && outcome.output().contains("Verified OK");
-            if (!ok && !outcome.output().contains("Verification failure")) {
+            Pkcs11Tool.Outcome outcome = Pkcs11Tool.execStatus(command.of(in.toString(), sig.toString()));
+            boolean ok = outcome.status() == 0 && outcome.output().contains(accepted);
+            if (!ok && !outcome.output().contains(refused)) {
                 throw new AssertionError("openssl could not check the signature:\n" + outcome.output());
             }
             return ok;

@@ -9,16 +9,20 @@ import static qorvik.tests.TestSetup.*;
 import java.nio.file.Path;
 import java.util.Arrays;
 import java.util.HexFormat;
+import java.util.stream.Stream;
 
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.CsvSource;
+import org.junit.jupiter.params.provider.MethodSource;
 
 import qorvik.Attribute;
 import qorvik.CryptokiException;
 import qorvik.Mechanism;
+import qorvik.params.AESCTRParams;
 import qorvik.params.OAEPParams;
 
 /**
@@ -32,6 +36,9 @@ class SoftHsmCipherTest extends OwnTokenSuite {
     private static final byte[] AES_KEY =
             HexFormat.of().parseHex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
     private static final byte[] IV = HexFormat.of().parseHex("1a2b3c4d5e6f7081");
+    private static final byte[] AES_IV = HexFormat.of().parseHex("f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
+    private static final int CKM_AES_CBC = 0x1082;
+    private static final int CKM_AES_CTR = 0x1086;
 
     private static Path rsaPublic;
 
@@ -79,12 +86,27 @@ class SoftHsmCipherTest extends OwnTokenSuite {
                 OpenSsl.encrypt("aes-256-ecb", AES_KEY, null, false, plain));
     }
 
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("aesModesWithIv")
+    void aesModesCarryTheirIvAndMatchOpensslInEveryForm(String name, Mechanism mechanism, String cipher, boolean pad,
+            int length) throws CryptokiException {
+        byte[] plain = pattern(length);
+        assertCipherForms(mechanism, secretKey(CKK_AES, AES_KEY), plain,
+                OpenSsl.encrypt(cipher, AES_KEY, AES_IV, pad, plain));
+    }
+
+    static Stream<Arguments> aesModesWithIv() {
+        return Stream.of(Arguments.of("CBC", new Mechanism(CKM_AES_CBC, AES_IV), "aes-256-cbc", false, 64),
+                Arguments.of("CBC-PAD", new Mechanism(CKM_AES_CBC_PAD, AES_IV), "aes-256-cbc", true, 45),
+                Arguments.of("CTR", new Mechanism(CKM_AES_CTR, new AESCTRParams(128, AES_IV)), "aes-256-ctr", false,
+                        45));
+    }
+
     @Test
-    void aesCbcReachesTheModuleWithoutItsIv() throws CryptokiException {
-        // AES mechanisms carry no parameter through the bridge, whatever the Mechanism holds, and
-        // SoftHSM2 refuses to start AES-CBC without an IV
+    void aesCbcWithoutItsIvGetsTheModulesRefusal() throws CryptokiException {
+        // a missing parameter is the module's business: SoftHSM2 refuses to start AES-CBC without an IV
         long key = secretKey(CKK_AES, AES_KEY);
-        Mechanism cbcPad = new Mechanism(CKM_AES_CBC_PAD, pattern(16));
+        Mechanism cbcPad = new Mechanism(CKM_AES_CBC_PAD);
         assertFailsDescribed("J_EncryptInit", CKR_ARGUMENTS_BAD,
                 () -> session.J_Encrypt(handle, true, cbcPad, key, pattern(20), 0, 20));
         assertFailsDescribed("J_DecryptInit", CKR_ARGUMENTS_BAD, () -> session.J_DecryptInit(handle, cbcPad, key));

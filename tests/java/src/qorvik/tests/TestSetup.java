@@ -64,8 +64,10 @@ final class TestSetup {
     static final int CKA_LABEL = 0x3;
     static final int CKA_APPLICATION = 0x10;
     static final int CKA_VALUE = 0x11;
+    static final int CKA_OBJECT_ID = 0x12;
     static final int CKA_CERTIFICATE_TYPE = 0x80;
     static final int CKA_ISSUER = 0x81;
+    static final int CKA_URL = 0x89;
     static final int CKA_KEY_TYPE = 0x100;
     static final int CKA_SUBJECT = 0x101;
     static final int CKA_ID = 0x102;
