@@ -1,5 +1,6 @@
 package qorvik.tests;
 
+import static java.nio.charset.StandardCharsets.US_ASCII;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
@@ -457,16 +458,24 @@ class SoftHsmModernMechanismsTest extends OwnTokenSuite {
         }
     }
 
-    /** Ed25519's and Ed448's CKA_EC_PARAMS as SoftHSM2 takes them: the DER of the curve's OID. */
+    private static final byte[] ED25519 = HexFormat.of().parseHex("06032b6570");
+    private static final byte[] ED448 = HexFormat.of().parseHex("06032b6571");
+
+    /**
+     * Ed25519 and Ed448, each with CKA_EC_PARAMS in both forms SoftHSM2 takes: the DER of the
+     * curve's OID, and the curve's name as a PrintableString; the OID, the key's algorithm.
+     */
     static Stream<Arguments> edwardsCurves() {
-        return Stream.of(Arguments.of("Ed25519", HexFormat.of().parseHex("06032b6570"), 32),
-                Arguments.of("Ed448", HexFormat.of().parseHex("06032b6571"), 57));
+        return Stream.of(Arguments.of("Ed25519", "OID", ED25519, ED25519, 32),
+                Arguments.of("Ed25519", "name", der(0x13, "edwards25519".getBytes(US_ASCII)), ED25519, 32),
+                Arguments.of("Ed448", "OID", ED448, ED448, 57),
+                Arguments.of("Ed448", "name", der(0x13, "edwards448".getBytes(US_ASCII)), ED448, 57));
     }
 
-    @ParameterizedTest(name = "{0}")
+    @ParameterizedTest(name = "{0}, curve by {1}")
     @MethodSource("edwardsCurves")
-    void eddsaSignaturesVerifyWithOpensslUnderThePointReadThroughTheBridge(String name, byte[] params, int size)
-            throws Exception {
+    void eddsaSignaturesVerifyWithOpensslUnderThePointReadThroughTheBridge(String name, String form, byte[] params,
+            byte[] oid, int size) throws Exception {
         long[] pair = session.J_GenerateKeyPair(new Mechanism(CKM_EC_EDWARDS_KEY_PAIR_GEN),
                 new Attribute[] {new Attribute(CKA_TOKEN, false), new Attribute(CKA_EC_PARAMS, params),
                         new Attribute(CKA_VERIFY, true)},
@@ -476,7 +485,7 @@ class SoftHsmModernMechanismsTest extends OwnTokenSuite {
         byte[] point = octetString(ecPoint(pair[0]));
         assertEquals(size, point.length, "encoded point");
         // SubjectPublicKeyInfo: the curve's OID is the algorithm, without parameters
-        byte[] spki = der(0x30, der(0x30, params), der(0x03, concat(new byte[] {0}, point)));
+        byte[] spki = der(0x30, der(0x30, oid), der(0x03, concat(new byte[] {0}, point)));
 
         Mechanism eddsa = new Mechanism(CKM_EDDSA);
         byte[] signature = session.J_Sign(handle, true, eddsa, pair[1], embed(DOCUMENT, 1, 2), 1, DOCUMENT.length);
