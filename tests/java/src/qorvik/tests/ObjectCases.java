@@ -28,6 +28,7 @@ import static qorvik.tests.TestSetup.CKA_MODULUS;
 import static qorvik.tests.TestSetup.CKA_MODULUS_BITS;
 import static qorvik.tests.TestSetup.CKA_PRIVATE;
 import static qorvik.tests.TestSetup.CKA_PUBLIC_EXPONENT;
+import static qorvik.tests.TestSetup.CKA_PUBLIC_KEY_INFO;
 import static qorvik.tests.TestSetup.CKA_SENSITIVE;
 import static qorvik.tests.TestSetup.CKA_TOKEN;
 import static qorvik.tests.TestSetup.CKA_VALUE;
@@ -224,11 +225,16 @@ abstract class ObjectCases {
         point[1] = 65;
         point[2] = 0x04;
         System.arraycopy(pattern(64), 0, point, 3, 64);
+        // its SubjectPublicKeyInfo: id-ecPublicKey with the curve, and the point as a BIT STRING
+        byte[] info = HexFormat.of().parseHex("3059301306072a8648ce3d020106082a8648ce3d03010703420004"
+                + HexFormat.of().formatHex(pattern(64)));
         long ecKey = session.J_CreateObject(new Attribute[] {new Attribute(CKA_CLASS, CKO_PUBLIC_KEY),
                 new Attribute(CKA_KEY_TYPE, CKK_EC), new Attribute(CKA_TOKEN, false),
-                new Attribute(CKA_EC_PARAMS, params), new Attribute(CKA_EC_POINT, point)});
-        assertRead(session.J_GetAttributeValue(ecKey, new int[] {CKA_KEY_TYPE, CKA_EC_POINT, CKA_EC_PARAMS}),
-                CKA_KEY_TYPE, CKK_EC, CKA_EC_POINT, point, CKA_EC_PARAMS, params);
+                new Attribute(CKA_EC_PARAMS, params), new Attribute(CKA_EC_POINT, point),
+                new Attribute(CKA_PUBLIC_KEY_INFO, info)});
+        assertRead(session.J_GetAttributeValue(ecKey,
+                        new int[] {CKA_KEY_TYPE, CKA_EC_POINT, CKA_EC_PARAMS, CKA_PUBLIC_KEY_INFO}),
+                CKA_KEY_TYPE, CKK_EC, CKA_EC_POINT, point, CKA_EC_PARAMS, params, CKA_PUBLIC_KEY_INFO, info);
         assertAttribute(CKA_EC_POINT, point, session.J_GetAttributeValue(ecKey, CKA_EC_POINT));
     }
 

@@ -82,6 +82,7 @@ final class TestSetup {
     static final int CKA_MODULUS = 0x120;
     static final int CKA_MODULUS_BITS = 0x121;
     static final int CKA_PUBLIC_EXPONENT = 0x122;
+    static final int CKA_PUBLIC_KEY_INFO = 0x129;
     static final int CKA_VALUE_LEN = 0x161;
     static final int CKA_EXTRACTABLE = 0x162;
     static final int CKA_EC_PARAMS = 0x180;
