@@ -35,6 +35,11 @@ const char* const kNullAttribute = "Attribute2CKAttribute - attribute is NULL";
 const char* const kUnsupportedValue = "Attribute2CKAttribute - unsupported value class";
 const char* const kNullMechanism = "Mechanism2CKMechanism - mechanism is NULL";
 const char* const kShortIv = "Mechanism2CKMechanism - IV must be at least 8 bytes";
+const char* const kNullParameter = "Mechanism2CKMechanism - parameter value is NULL";
+const char* const kIv16 = "Mechanism2CKMechanism - IV must be 16 bytes";
+const char* const kIv8 = "Mechanism2CKMechanism - IV must be 8 bytes";
+// Every failure of the mechanism conversion starts so.
+const char* const kConversion = "Mechanism2CKMechanism";
 
 const std::string kKeyValue = "\x11\x22\x33\x44";
 const std::string kLabel = "badinput-key";
@@ -93,6 +98,9 @@ struct Expect {
     // method's own when an input the start routine accepted makes the
     // module refuse the data call).
     std::string alsoUnder;
+    // kEither: a failure whose text starts so is wrong (an input the
+    // conversion must accept, whatever the module makes of it).
+    std::string notFrom{};
 };
 
 Expect ok() {
@@ -110,6 +118,10 @@ Expect refused(const std::string& function, const std::string& alsoUnder = "") {
 }
 Expect either(const std::string& function, const std::string& alsoUnder = "") {
     return {Expect::kEither, function, 0, "", false, alsoUnder};
+}
+// The mechanism converts; only the module may refuse it.
+Expect converts(const std::string& function, const std::string& alsoUnder) {
+    return {Expect::kEither, function, 0, "", false, alsoUnder, kConversion};
 }
 
 bool underExpectedName(const Thrown& t, const Expect& e) {
@@ -152,13 +164,27 @@ struct Watched {
 };
 
 // Parameter rows of the mechanism conversion: a mechanism of the row, the
-// class its parameter must have (nullptr: an 8-byte IV array), and the text
-// a parameter object with every field zero or null fails with (nullptr:
-// such an object is a valid parameter).
+// class its parameter must have (nullptr: a byte array), and the text a
+// parameter object with every field zero or null fails with (nullptr: such an
+// object is a valid parameter).
 struct ParameterRow {
+    // Byte-array parameters: which lengths a row takes.
+    enum Bytes {
+        kNoBytes,    // a class row: any byte array is of the wrong class
+        kLegacyIv,   // at least 8 bytes
+        kExactly16,  // exactly 16 bytes
+        kAnyLength,  // any length, empty included
+    };
     CK_MECHANISM_TYPE type;
     const char* className;
     const char* zeroedMessage;
+    Bytes bytes = kNoBytes;
+    // The text of a parameter of another class; nullptr: the class's
+    // "parameter must be instance of" text, or the legacy IV text.
+    const char* wrongClassMessage = nullptr;
+    // A null parameter gives no record and no failure (the module decides);
+    // the legacy rows refuse it.
+    bool nullAccepted = false;
 };
 
 const ParameterRow kParameterRows[] = {
@@ -166,8 +192,8 @@ const ParameterRow kParameterRows[] = {
     {CKM_RC2_ECB, "RC2Params", nullptr},
     {CKM_RC2_CBC, "RC2CBCParams", "Mechanism2CKMechanism - jIv  is NULL"},
     {CKM_RC2_MAC_GENERAL, "RC2MACGENERALParams", nullptr},
-    {CKM_DES_CBC, nullptr, nullptr},
-    {CKM_DES3_CBC_PAD, nullptr, nullptr},
+    {CKM_DES_CBC, nullptr, nullptr, ParameterRow::kLegacyIv},
+    {CKM_DES3_CBC_PAD, nullptr, nullptr, ParameterRow::kLegacyIv},
     {CKM_SHA_1_HMAC_GENERAL, "MACGENERALParams", nullptr},
     {CKM_RC5_ECB, "RC5Params", nullptr},
     {CKM_RC5_CBC, "RC5CBCParams", "Mechanism2CKMechanism - jIv  is NULL"},
@@ -184,6 +210,27 @@ const ParameterRow kParameterRows[] = {
      "Mechanism2CKMechanism - jPassword is NULL"},
     {CKM_SKIPJACK_RELAYX, "SKIPJACKRELAYXParams", "Mechanism2CKMechanism - jOldPassword  is NULL"},
     {CKM_KEA_KEY_DERIVE, "KeaDeriveParams", "Mechanism2CKMechanism - jIsSender is NULL"},
+    // The AES modes, RSA-PSS, ECDH, the encryption-data derivations, PBKDF2, CCM.
+    {CKM_AES_CBC, nullptr, nullptr, ParameterRow::kExactly16, kIv16, true},
+    {CKM_AES_CTR, "AESCTRParams", "Mechanism2CKMechanism - counter block must be 16 bytes",
+     ParameterRow::kNoBytes, nullptr, true},
+    {CKM_AES_GCM, "GCMParams", "Mechanism2CKMechanism - m_iv is NULL", ParameterRow::kNoBytes,
+     nullptr, true},
+    {CKM_AES_KEY_WRAP_PAD, nullptr, nullptr, ParameterRow::kAnyLength,
+     "Mechanism2CKMechanism - IV must be a byte array", true},
+    {CKM_SHA256_RSA_PKCS_PSS, "PSSParams", nullptr, ParameterRow::kNoBytes, nullptr, true},
+    {CKM_ECDH1_DERIVE, "ECDH1DeriveParams", "Mechanism2CKMechanism - m_publicData is NULL",
+     ParameterRow::kNoBytes, nullptr, true},
+    {CKM_AES_ECB_ENCRYPT_DATA, nullptr, nullptr, ParameterRow::kAnyLength,
+     "Mechanism2CKMechanism - data must be a byte array", true},
+    {CKM_AES_CBC_ENCRYPT_DATA, "CBCEncryptDataParams", kIv16, ParameterRow::kNoBytes, nullptr,
+     true},
+    {CKM_DES3_CBC_ENCRYPT_DATA, "CBCEncryptDataParams", kIv8, ParameterRow::kNoBytes, nullptr,
+     true},
+    {CKM_PKCS5_PBKD2, "PBKDF2Params", "Mechanism2CKMechanism - m_password is NULL",
+     ParameterRow::kNoBytes, nullptr, true},
+    {CKM_AES_CCM, "CCMParams", "Mechanism2CKMechanism - m_nonce is NULL", ParameterRow::kNoBytes,
+     nullptr, true},
 };
 
 // Offset and length pairs outside an array of `size` bytes.
@@ -746,6 +793,8 @@ class BadInputSweep : public BridgeTest, public ::testing::WithParamInterface<st
         std::string label;
         jobject parameter;
         const char* refusal;  // nullptr: the conversion may succeed
+        // refusal nullptr: the conversion must succeed (the module may refuse).
+        bool converts = false;
     };
 
     std::vector<OddParameter> oddParameters() {
@@ -819,7 +868,100 @@ class BadInputSweep : public BridgeTest, public ::testing::WithParamInterface<st
                                          {bytesField("m_clientRandom", bytes(0)),
                                           bytesField("m_serverRandom", bytes(0))}))}),
              nullptr},
+            // Sizes and counts of the newer records: negative ones are refused,
+            // any other value, and arrays of any length, go to the module.
+            {CKM_AES_CTR, "CTR negative counter bits", ctr(-1, bytes(16)),
+             "Mechanism2CKMechanism - m_counterBits out of range"},
+            {CKM_AES_CTR, "CTR counter bits INT_MIN", ctr(INT_MIN, bytes(16)),
+             "Mechanism2CKMechanism - m_counterBits out of range"},
+            {CKM_AES_CTR, "CTR counter block of 15 bytes", ctr(128, bytes(15)),
+             "Mechanism2CKMechanism - counter block must be 16 bytes"},
+            {CKM_AES_CTR, "CTR counter block of 17 bytes", ctr(128, bytes(17)),
+             "Mechanism2CKMechanism - counter block must be 16 bytes"},
+            {CKM_AES_CTR, "CTR 0x7FFFFFFF counter bits", ctr(INT_MAX, bytes(16)), nullptr, true},
+            {CKM_AES_GCM, "GCM negative tag bits", gcm(bytes(12), bytes(4), -1),
+             "Mechanism2CKMechanism - m_tagBits out of range"},
+            {CKM_AES_GCM, "GCM IV of 0 bytes, no AAD", gcm(bytes(0), nullptr, 128), nullptr, true},
+            {CKM_AES_GCM, "GCM IV of 5000 bytes, AAD of 5000 bytes",
+             gcm(bytes(5000), bytes(5000), 0x7FFFFFFF), nullptr, true},
+            {CKM_AES_CBC_PAD, "AES CBC with padding, an IV of 16 chars", chars(u"0123456789abcdef"),
+             kIv16},
+            {CKM_SHA256_RSA_PKCS_PSS, "PSS negative salt length",
+             pss(CKM_SHA256, CKG_MGF1_SHA256, -1), "Mechanism2CKMechanism - m_sLen out of range"},
+            {CKM_SHA256_RSA_PKCS_PSS, "PSS vendor hash and MGF, salt 0x7FFFFFFF",
+             pss(static_cast<jint>(0x80000001u), -1, INT_MAX), nullptr, true},
+            {CKM_ECDH1_COFACTOR_DERIVE, "ECDH vendor KDF, empty public data, no shared data",
+             ecdh(static_cast<jint>(0x80000000u), nullptr, bytes(0)), nullptr, true},
+            {CKM_ECDH1_DERIVE, "ECDH shared data without public data", ecdh(1, bytes(8), nullptr),
+             "Mechanism2CKMechanism - m_publicData is NULL"},
+            {CKM_AES_CBC_ENCRYPT_DATA, "AES CBC encrypt data with an 8-byte IV",
+             cbcData(bytes(8), bytes(16)), kIv16},
+            {CKM_AES_CBC_ENCRYPT_DATA, "AES CBC encrypt data without data",
+             cbcData(bytes(16), nullptr), "Mechanism2CKMechanism - m_data is NULL"},
+            {CKM_AES_CBC_ENCRYPT_DATA, "AES CBC encrypt data, empty data",
+             cbcData(bytes(16), bytes(0)), nullptr, true},
+            {CKM_DES_CBC_ENCRYPT_DATA, "DES CBC encrypt data with a 16-byte IV",
+             cbcData(bytes(16), bytes(8)), kIv8},
+            {CKM_DES3_CBC_ENCRYPT_DATA, "DES3 CBC encrypt data, 8-byte IV, 5000 bytes of data",
+             cbcData(bytes(8), bytes(5000)), nullptr, true},
+            {CKM_DES_ECB_ENCRYPT_DATA, "DES ECB encrypt data of a CBC parameter object",
+             cbcData(bytes(8), bytes(8)), "Mechanism2CKMechanism - data must be a byte array"},
+            {CKM_PKCS5_PBKD2, "PBKDF2 negative iterations",
+             pbkdf2(1, bytes(8), -1, 1, nullptr, chars(u"pw")),
+             "Mechanism2CKMechanism - m_iterations out of range"},
+            {CKM_PKCS5_PBKD2, "PBKDF2 password with a lone surrogate",
+             pbkdf2(1, bytes(8), 1000, 1, nullptr, chars(u"p\xD800w")),
+             "Mechanism2CKMechanism - password character out of range"},
+            {CKM_PKCS5_PBKD2, "PBKDF2 empty password, vendor salt source and PRF",
+             pbkdf2(static_cast<jint>(0x80000000u), nullptr, 0, -1, bytes(0), chars(u"")), nullptr,
+             true},
+            {CKM_PKCS5_PBKD2, "PBKDF2 password beyond one byte per character",
+             pbkdf2(1, bytes(0), INT_MAX, 1, bytes(3), chars(u"p\u00E9\u20AC\U0001F511")), nullptr,
+             true},
+            {CKM_AES_CCM, "CCM negative data length", ccm(-1, bytes(12), nullptr, 16),
+             "Mechanism2CKMechanism - m_dataLen out of range"},
+            {CKM_AES_CCM, "CCM negative MAC length", ccm(64, bytes(12), bytes(3), INT_MIN),
+             "Mechanism2CKMechanism - m_macLen out of range"},
+            {CKM_AES_CCM, "CCM empty nonce, AAD of 5000 bytes",
+             ccm(INT_MAX, bytes(0), bytes(5000), 0), nullptr, true},
         };
+    }
+
+    jobject ctr(jint counterBits, jbyteArray block) {
+        return objectWith("qorvik/params/AESCTRParams", {intField("m_counterBits", counterBits),
+                                                         bytesField("m_counterBlock", block)});
+    }
+    jobject gcm(jbyteArray iv, jbyteArray aad, jint tagBits) {
+        return objectWith(
+            "qorvik/params/GCMParams",
+            {bytesField("m_iv", iv), bytesField("m_aad", aad), intField("m_tagBits", tagBits)});
+    }
+    jobject pss(jint hashAlg, jint mgf, jint sLen) {
+        return objectWith(
+            "qorvik/params/PSSParams",
+            {intField("m_hashAlg", hashAlg), intField("m_mgf", mgf), intField("m_sLen", sLen)});
+    }
+    jobject ecdh(jint kdf, jbyteArray sharedData, jbyteArray publicData) {
+        return objectWith("qorvik/params/ECDH1DeriveParams",
+                          {intField("m_kdf", kdf), bytesField("m_sharedData", sharedData),
+                           bytesField("m_publicData", publicData)});
+    }
+    jobject cbcData(jbyteArray iv, jbyteArray data) {
+        return objectWith("qorvik/params/CBCEncryptDataParams",
+                          {bytesField("m_iv", iv), bytesField("m_data", data)});
+    }
+    jobject pbkdf2(jint saltSource, jbyteArray saltSourceData, jint iterations, jint prf,
+                   jbyteArray prfData, jcharArray password) {
+        return objectWith(
+            "qorvik/params/PBKDF2Params",
+            {intField("m_saltSource", saltSource), bytesField("m_saltSourceData", saltSourceData),
+             intField("m_iterations", iterations), intField("m_prf", prf),
+             bytesField("m_prfData", prfData), objectField("m_password", "[C", password)});
+    }
+    jobject ccm(jint dataLen, jbyteArray nonce, jbyteArray aad, jint macLen) {
+        return objectWith("qorvik/params/CCMParams",
+                          {intField("m_dataLen", dataLen), bytesField("m_nonce", nonce),
+                           bytesField("m_aad", aad), intField("m_macLen", macLen)});
     }
 
     void addMechanismVariants(std::vector<Variant>& out, const std::string& where, std::size_t at,
@@ -836,7 +978,9 @@ class BadInputSweep : public BridgeTest, public ::testing::WithParamInterface<st
         for (OddParameter& odd : oddParameters()) {
             out.push_back({where + odd.label,
                            mechanismAt(newMechanism(static_cast<jint>(odd.type), odd.parameter)),
-                           odd.refusal ? message(name, odd.refusal) : either(name, method)});
+                           odd.refusal    ? message(name, odd.refusal)
+                           : odd.converts ? converts(name, method)
+                                          : either(name, method)});
         }
         for (const ParameterRow& row : kParameterRows) {
             const std::string type = "mechanism 0x" + [&] {
@@ -844,38 +988,68 @@ class BadInputSweep : public BridgeTest, public ::testing::WithParamInterface<st
                 std::snprintf(hex, sizeof hex, "%lx", static_cast<unsigned long>(row.type));
                 return std::string(hex);
             }();
+            auto withParameter = [&](jobject parameter) {
+                return mechanismAt(newMechanism(static_cast<jint>(row.type), parameter));
+            };
             const std::string wrongClass =
-                row.className ? std::string(
-                                    "Mechanism2CKMechanism - parameter must be instance of "
-                                    "'qorvik/params/") +
-                                    row.className + "'"
-                              : kShortIv;
+                row.wrongClassMessage ? std::string(row.wrongClassMessage)
+                : row.className       ? std::string(
+                                            "Mechanism2CKMechanism - parameter must be instance of "
+                                                  "'qorvik/params/") +
+                                      row.className + "'"
+                                : kShortIv;
             std::vector<std::pair<std::string, jobject>> wrong = {
                 {"String", str("not a parameter")},
                 {"Integer", javaInteger(7)},
                 {"int[]", intArray({1, 2, 3, 4})},
+                {"char[16]", env->NewCharArray(16)},
                 {"Object", newObject("java/lang/Object")},
                 {"another parameter class",
                  zeroed(row.className && std::string(row.className) == "EXTRACTParams"
                             ? "RC2Params"
                             : "EXTRACTParams")},
             };
-            wrong.push_back(
-                row.className
-                    ? std::make_pair(std::string("byte[16]"),
-                                     static_cast<jobject>(javaBytes(std::string(16, 'i'))))
-                    : std::make_pair(std::string("byte[7]"),
-                                     static_cast<jobject>(javaBytes(std::string(7, 'i')))));
+            // Byte arrays of a length the row refuses, and of lengths it takes.
+            std::vector<jsize> wrongLengths;
+            std::vector<jsize> goodLengths;
+            switch (row.bytes) {
+                case ParameterRow::kNoBytes:
+                    wrongLengths = {16};
+                    break;
+                case ParameterRow::kLegacyIv:
+                    wrongLengths = {7};
+                    break;
+                case ParameterRow::kExactly16:
+                    wrongLengths = {0, 8, 15, 17};
+                    goodLengths = {16};
+                    break;
+                case ParameterRow::kAnyLength:
+                    goodLengths = {0, 1, 16, 40, 5000};
+                    break;
+            }
+            for (jsize n : wrongLengths) {
+                wrong.emplace_back("byte[" + std::to_string(n) + "]",
+                                   javaBytes(std::string(static_cast<std::size_t>(n), 'i')));
+            }
             for (auto& [label, parameter] : wrong) {
                 out.push_back({where + type + " with a " + label + " parameter",
-                               mechanismAt(newMechanism(static_cast<jint>(row.type), parameter)),
-                               message(name, wrongClass)});
+                               withParameter(parameter), message(name, wrongClass)});
             }
-            if (row.className != nullptr) {
+            for (jsize n : goodLengths) {
                 out.push_back(
-                    {where + type + " with every parameter field empty",
-                     mechanismAt(newMechanism(static_cast<jint>(row.type), zeroed(row.className))),
-                     row.zeroedMessage ? message(name, row.zeroedMessage) : either(name, method)});
+                    {where + type + " with a byte[" + std::to_string(n) + "] parameter",
+                     withParameter(javaBytes(std::string(static_cast<std::size_t>(n), 'g'))),
+                     converts(name, method)});
+            }
+            out.push_back(
+                {where + type + " with a null parameter", withParameter(nullptr),
+                 row.nullAccepted ? converts(name, method) : message(name, kNullParameter)});
+            if (row.className != nullptr) {
+                out.push_back({where + type + " with every parameter field empty",
+                               withParameter(zeroed(row.className)),
+                               row.zeroedMessage  ? message(name, row.zeroedMessage)
+                               : row.nullAccepted ? converts(name, method)
+                                                  : either(name, method)});
             }
         }
     }
@@ -1053,6 +1227,10 @@ class BadInputSweep : public BridgeTest, public ::testing::WithParamInterface<st
             case Expect::kEither:
                 if (thrown && !underExpectedName(*thrown, expect)) {
                     problems.push_back("expected " + expect.function + " or success, got " + got);
+                }
+                if (thrown && !expect.notFrom.empty() &&
+                    thrown->message.rfind(expect.notFrom, 0) == 0) {
+                    problems.push_back("expected the conversion to accept it, got " + got);
                 }
                 break;
         }
