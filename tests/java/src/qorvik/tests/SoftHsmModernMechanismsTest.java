@@ -282,36 +282,37 @@ class SoftHsmModernMechanismsTest extends OwnTokenSuite {
 
     // ---------------------------------------------------------------- RSA-PSS
 
-    /** One PSS signature family: the mechanism, its parameters and how openssl and the JDK name them. */
-    private record Pss(String name, int mechanism, int hashAlg, int mgf, int sLen, String digest, String mgfDigest) {
+    /**
+     * One PSS signature family: the mechanism, its parameters and how openssl names the hash (SoftHSM2
+     * takes only MGF1 over the same hash).
+     */
+    private record Pss(String name, int mechanism, int hashAlg, int mgf, int sLen, String digest) {
+        @Override
+        public String toString() {
+            return name;
+        }
+
         boolean hashesItself() {
             return mechanism != CKM_RSA_PKCS_PSS;
         }
 
-        String jdkName(String openssl) {
-            return openssl.replace("sha", "SHA-");
+        String jdkName() {
+            return digest.replace("sha", "SHA-");
         }
     }
 
     static Stream<Pss> pssCases() {
         return Stream.of(
-                new Pss("SHA-256, salt 32", CKM_SHA256_RSA_PKCS_PSS, CKM_SHA256, CKG_MGF1_SHA256, 32, "sha256",
-                        "sha256"),
-                new Pss("SHA-256, no salt", CKM_SHA256_RSA_PKCS_PSS, CKM_SHA256, CKG_MGF1_SHA256, 0, "sha256",
-                        "sha256"),
-                new Pss("SHA-384, salt 48", CKM_SHA384_RSA_PKCS_PSS, CKM_SHA384, CKG_MGF1_SHA384, 48, "sha384",
-                        "sha384"),
-                new Pss("SHA-384, salt 20", CKM_SHA384_RSA_PKCS_PSS, CKM_SHA384, CKG_MGF1_SHA384, 20, "sha384",
-                        "sha384"),
-                new Pss("SHA-1, salt 20", CKM_SHA1_RSA_PKCS_PSS, CKM_SHA_1, CKG_MGF1_SHA1, 20, "sha1", "sha1"),
-                new Pss("SHA-224, salt 28", CKM_SHA224_RSA_PKCS_PSS, CKM_SHA224, CKG_MGF1_SHA224, 28, "sha224",
-                        "sha224"),
-                new Pss("SHA-512, salt 64", CKM_SHA512_RSA_PKCS_PSS, CKM_SHA512, CKG_MGF1_SHA512, 64, "sha512",
-                        "sha512"),
-                new Pss("raw PSS over a SHA-256 digest", CKM_RSA_PKCS_PSS, CKM_SHA256, CKG_MGF1_SHA256, 32, "sha256",
-                        "sha256"),
+                new Pss("SHA-256, salt 32", CKM_SHA256_RSA_PKCS_PSS, CKM_SHA256, CKG_MGF1_SHA256, 32, "sha256"),
+                new Pss("SHA-256, no salt", CKM_SHA256_RSA_PKCS_PSS, CKM_SHA256, CKG_MGF1_SHA256, 0, "sha256"),
+                new Pss("SHA-384, salt 48", CKM_SHA384_RSA_PKCS_PSS, CKM_SHA384, CKG_MGF1_SHA384, 48, "sha384"),
+                new Pss("SHA-384, salt 20", CKM_SHA384_RSA_PKCS_PSS, CKM_SHA384, CKG_MGF1_SHA384, 20, "sha384"),
+                new Pss("SHA-1, salt 20", CKM_SHA1_RSA_PKCS_PSS, CKM_SHA_1, CKG_MGF1_SHA1, 20, "sha1"),
+                new Pss("SHA-224, salt 28", CKM_SHA224_RSA_PKCS_PSS, CKM_SHA224, CKG_MGF1_SHA224, 28, "sha224"),
+                new Pss("SHA-512, salt 64", CKM_SHA512_RSA_PKCS_PSS, CKM_SHA512, CKG_MGF1_SHA512, 64, "sha512"),
+                new Pss("raw PSS over a SHA-256 digest", CKM_RSA_PKCS_PSS, CKM_SHA256, CKG_MGF1_SHA256, 32, "sha256"),
                 new Pss("raw PSS over a SHA-512 digest, salt 10", CKM_RSA_PKCS_PSS, CKM_SHA512, CKG_MGF1_SHA512, 10,
-                        "sha512", "sha512"));
+                        "sha512"));
     }
 
     @ParameterizedTest(name = "{0}")
@@ -329,12 +330,12 @@ class SoftHsmModernMechanismsTest extends OwnTokenSuite {
 
         Mechanism mechanism = new Mechanism(pss.mechanism(), new PSSParams(pss.hashAlg(), pss.mgf(), pss.sLen()));
         byte[] input = pss.hashesItself() ? DOCUMENT
-                : MessageDigest.getInstance(pss.jdkName(pss.digest())).digest(DOCUMENT);
+                : MessageDigest.getInstance(pss.jdkName()).digest(DOCUMENT);
         byte[] signature = session.J_Sign(handle, true, mechanism, privateKey, embed(input, 4, 4), 4, input.length);
         assertEquals(256, signature.length);
 
         List<String> sigopts = List.of("rsa_padding_mode:pss", "rsa_pss_saltlen:" + pss.sLen(),
-                "rsa_mgf1_md:" + pss.mgfDigest());
+                "rsa_mgf1_md:" + pss.digest());
         Path der = writeTemp(jdkKey.getEncoded());
         try {
             assertTrue(OpenSsl.verifies(pss.digest(), der, DOCUMENT, signature, sigopts), "openssl accepts it");
@@ -344,7 +345,7 @@ class SoftHsmModernMechanismsTest extends OwnTokenSuite {
                     "openssl refuses it for another document");
             if (pss.sLen() > 0) {
                 List<String> otherSalt = List.of("rsa_padding_mode:pss", "rsa_pss_saltlen:" + (pss.sLen() - 1),
-                        "rsa_mgf1_md:" + pss.mgfDigest());
+                        "rsa_mgf1_md:" + pss.digest());
                 assertFalse(OpenSsl.verifies(pss.digest(), der, DOCUMENT, signature, otherSalt),
                         "openssl refuses it for another salt length");
             }
@@ -353,8 +354,8 @@ class SoftHsmModernMechanismsTest extends OwnTokenSuite {
         }
 
         Signature jdk = Signature.getInstance("RSASSA-PSS");
-        jdk.setParameter(new PSSParameterSpec(pss.jdkName(pss.digest()), "MGF1",
-                new MGF1ParameterSpec(pss.jdkName(pss.mgfDigest())), pss.sLen(), 1));
+        jdk.setParameter(new PSSParameterSpec(pss.jdkName(), "MGF1",
+                new MGF1ParameterSpec(pss.jdkName()), pss.sLen(), 1));
         jdk.initVerify(jdkKey);
         jdk.update(DOCUMENT);
         assertTrue(jdk.verify(signature), "the JDK accepts it");
@@ -589,7 +590,8 @@ class SoftHsmModernMechanismsTest extends OwnTokenSuite {
         // set, narrowed to an int
         byte[] value = pattern(16);
         long created = session.J_CreateObject(new Attribute[] {new Attribute(CKA_CLASS, CKO_SECRET_KEY),
-                new Attribute(CKA_KEY_TYPE, CKK_AES), new Attribute(CKA_TOKEN, false), new Attribute(CKA_VALUE, value)});
+                new Attribute(CKA_KEY_TYPE, CKK_AES), new Attribute(CKA_TOKEN, false),
+                new Attribute(CKA_VALUE, value)});
         byte[] block = jdkCipher(Cipher.ENCRYPT_MODE, "AES/ECB/NoPadding", new SecretKeySpec(value, "AES"), null, null,
                 new byte[16]);
         read = session.J_GetAttributeValue(created, new int[] {CKA_KEY_GEN_MECHANISM, CKA_CHECK_VALUE});
