@@ -724,16 +724,6 @@ TEST_F(ModernMechanismTest, FreeMechanismReleasesEveryMemberOfTheNewRecords) {
             e->ulPublicDataLen = 65;
             freeHandBuilt(type, e);
         }
-
-        auto* p = blockOf<CK_PKCS5_PBKD2_PARAMS>(sizeof(CK_PKCS5_PBKD2_PARAMS));
-        p->pSaltSourceData = withAad ? blockOf<CK_BYTE>(8) : nullptr;
-        p->ulSaltSourceDataLen = withAad ? 8 : 0;
-        p->pPrfData = withAad ? nullptr : blockOf<CK_BYTE>(3);
-        p->ulPrfDataLen = withAad ? 0 : 3;
-        p->pPassword = blockOf<CK_UTF8CHAR>(6);
-        p->ulPasswordLen = blockOf<CK_ULONG>(sizeof(CK_ULONG));
-        *p->ulPasswordLen = 6;
-        freeHandBuilt(CKM_PKCS5_PBKD2, p);
     }
     for (CK_MECHANISM_TYPE type :
          {CKM_DES_ECB_ENCRYPT_DATA, CKM_DES3_ECB_ENCRYPT_DATA, CKM_AES_ECB_ENCRYPT_DATA}) {
@@ -766,6 +756,22 @@ TEST_F(ModernMechanismTest, FreeMechanismReleasesEveryMemberOfTheNewRecords) {
     }
     CK_MECHANISM wrapPad{CKM_AES_KEY_WRAP_PAD, blockOf<CK_BYTE>(4), 4};
     EXPECT_EQ(FreeMechanism(&wrapPad), 0);
+}
+
+// The PBKDF2 record as the standard lays it out: ulPasswordLen points to one
+// CK_ULONG, and freeing reads no further than that to wipe the password.
+TEST_F(ModernMechanismTest, FreeMechanismReleasesAPbkdf2RecordWithOneCkUlongOfLength) {
+    for (bool withSalt : {true, false}) {
+        auto* p = blockOf<CK_PKCS5_PBKD2_PARAMS>(sizeof(CK_PKCS5_PBKD2_PARAMS));
+        p->pSaltSourceData = withSalt ? blockOf<CK_BYTE>(8) : nullptr;
+        p->ulSaltSourceDataLen = withSalt ? 8 : 0;
+        p->pPrfData = withSalt ? nullptr : blockOf<CK_BYTE>(3);
+        p->ulPrfDataLen = withSalt ? 0 : 3;
+        p->pPassword = blockOf<CK_UTF8CHAR>(6);
+        p->ulPasswordLen = blockOf<CK_ULONG>(sizeof(CK_ULONG));
+        *p->ulPasswordLen = 6;
+        freeHandBuilt(CKM_PKCS5_PBKD2, p);
+    }
 }
 
 TEST_F(ModernMechanismTest, ConvertedRecordsAreFreedWholeRepeatedly) {
