@@ -112,11 +112,6 @@ struct Wiped {
     }
 };
 
-// The password's length lives in a block of two CK_ULONGs: the first is what
-// the record points the module at, the second the bridge's own copy, so the
-// wipe never goes by a length the module may have overwritten.
-constexpr std::size_t kPasswordLengthWords = 2;
-
 // ---- Rows -----------------------------------------------------------------------
 
 // AES in CBC mode: the parameter is the 16-byte IV itself.
@@ -333,11 +328,8 @@ void buildPbkdf2(JNIEnv* env, jobject parameter, CK_MECHANISM& mechanism) {
     if (!text.items.empty()) {
         std::memcpy(passwordBytes.get(), text.items.data(), text.items.size());
     }
-    Owned<CK_ULONG> passwordLength(
-        static_cast<CK_ULONG*>(std::calloc(kPasswordLengthWords, sizeof(CK_ULONG))));
-    if (!passwordLength) throw std::bad_alloc();
-    passwordLength.get()[0] = static_cast<CK_ULONG>(text.items.size());
-    passwordLength.get()[1] = passwordLength.get()[0];
+    auto passwordLength = newRecord<CK_ULONG>();
+    *passwordLength = static_cast<CK_ULONG>(text.items.size());
 
     record->saltSource = saltSource;
     record->ulSaltSourceDataLen = salt.length;
@@ -428,7 +420,7 @@ bool freeModernMembers(CK_MECHANISM_TYPE type, void* p) {
         case CKM_PKCS5_PBKD2: {
             auto* record = static_cast<CK_PKCS5_PBKD2_PARAMS*>(p);
             if (record->pPassword != nullptr && record->ulPasswordLen != nullptr) {
-                wipe(record->pPassword, record->ulPasswordLen[1]);
+                wipe(record->pPassword, *record->ulPasswordLen);
             }
             std::free(record->pSaltSourceData);
             std::free(record->pPrfData);
