@@ -56,6 +56,15 @@ inline ByteCopy copyWhole(JNIEnv* env, jbyteArray array) {
     return {copyBytes(env, array, length), static_cast<CK_ULONG>(length)};
 }
 
+// Hands a finished copy to a record's pointer and length members. Copy every
+// buffer of a record first: a member placed before a later copy fails would
+// be lost with the record.
+template <typename Pointer>
+inline void place(ByteCopy copy, Pointer*& pointer, CK_ULONG& length) {
+    length = copy.length;
+    pointer = copy.data.release();
+}
+
 // The record is complete: the mechanism owns it from here on.
 template <typename Record>
 inline void publish(CK_MECHANISM& mechanism, Owned<Record> record) {

@@ -170,11 +170,9 @@ void buildGcm(JNIEnv* env, jobject parameter, CK_MECHANISM& mechanism) {
     auto record = newRecord<Pkcs11GcmParams>();
     ByteCopy ivCopy = copyWhole(env, iv.get());
     ByteCopy aadCopy = copyWhole(env, aad.get());
-    record->ulIvLen = ivCopy.length;
     record->ulIvBits = ivCopy.length * 8;
-    record->pIv = ivCopy.data.release();
-    record->ulAADLen = aadCopy.length;
-    record->pAAD = aadCopy.data.release();
+    place(std::move(ivCopy), record->pIv, record->ulIvLen);
+    place(std::move(aadCopy), record->pAAD, record->ulAADLen);
     record->ulTagBits = tagBits;
     publish(mechanism, std::move(record));
 }
@@ -198,10 +196,8 @@ void buildCcm(JNIEnv* env, jobject parameter, CK_MECHANISM& mechanism) {
     ByteCopy nonceCopy = copyWhole(env, nonce.get());
     ByteCopy aadCopy = copyWhole(env, aad.get());
     record->ulDataLen = dataLength;
-    record->ulNonceLen = nonceCopy.length;
-    record->pNonce = nonceCopy.data.release();
-    record->ulAADLen = aadCopy.length;
-    record->pAAD = aadCopy.data.release();
+    place(std::move(nonceCopy), record->pNonce, record->ulNonceLen);
+    place(std::move(aadCopy), record->pAAD, record->ulAADLen);
     record->ulMACLen = macLength;
     publish(mechanism, std::move(record));
 }
@@ -239,10 +235,8 @@ void buildEcdh1Derive(JNIEnv* env, jobject parameter, CK_MECHANISM& mechanism) {
     ByteCopy shared = copyWhole(env, sharedData.get());
     ByteCopy point = copyWhole(env, publicData.get());
     record->kdf = kdf;
-    record->ulSharedDataLen = shared.length;
-    record->pSharedData = shared.data.release();
-    record->ulPublicDataLen = point.length;
-    record->pPublicData = point.data.release();
+    place(std::move(shared), record->pSharedData, record->ulSharedDataLen);
+    place(std::move(point), record->pPublicData, record->ulPublicDataLen);
     publish(mechanism, std::move(record));
 }
 
@@ -252,9 +246,7 @@ void buildEcbEncryptData(JNIEnv* env, jobject parameter, CK_MECHANISM& mechanism
         byteArrayParameter(env, parameter, -1, "Mechanism2CKMechanism - data must be a byte array");
 
     auto record = newRecord<CK_KEY_DERIVATION_STRING_DATA>();
-    ByteCopy copy = copyWhole(env, data);
-    record->ulLen = copy.length;
-    record->pData = copy.data.release();
+    place(copyWhole(env, data), record->pData, record->ulLen);
     publish(mechanism, std::move(record));
 }
 
@@ -274,9 +266,7 @@ void buildCbcEncryptData(JNIEnv* env, jobject parameter, CK_MECHANISM& mechanism
     auto record = newRecord<Record>();
     static_assert(sizeof record->iv == kBlock, "the record holds one block of IV");
     copyFixed(env, iv.get(), record->iv, kBlock, ivLength);
-    ByteCopy copy = copyWhole(env, data.get());
-    record->length = copy.length;
-    record->pData = copy.data.release();
+    place(copyWhole(env, data.get()), record->pData, record->length);
     publish(mechanism, std::move(record));
 }
 
@@ -332,12 +322,10 @@ void buildPbkdf2(JNIEnv* env, jobject parameter, CK_MECHANISM& mechanism) {
     *passwordLength = static_cast<CK_ULONG>(text.items.size());
 
     record->saltSource = saltSource;
-    record->ulSaltSourceDataLen = salt.length;
-    record->pSaltSourceData = salt.data.release();
+    place(std::move(salt), record->pSaltSourceData, record->ulSaltSourceDataLen);
     record->iterations = iterations;
     record->prf = prf;
-    record->ulPrfDataLen = prfCopy.length;
-    record->pPrfData = prfCopy.data.release();
+    place(std::move(prfCopy), record->pPrfData, record->ulPrfDataLen);
     record->pPassword = passwordBytes.release();
     record->ulPasswordLen = passwordLength.release();
     publish(mechanism, std::move(record));

@@ -22,22 +22,9 @@
 namespace kt {
 namespace {
 
-// CKM_AES_GCM's record as the v2.40 header lays it out, declared here from
-// the standard so that the bridge's own declaration is checked, not reused.
-#if defined(_WIN32)
-#pragma pack(push, 1)
-#endif
-struct GcmRecord {
-    CK_BYTE_PTR pIv;
-    CK_ULONG ulIvLen;
-    CK_ULONG ulIvBits;
-    CK_BYTE_PTR pAAD;
-    CK_ULONG ulAADLen;
-    CK_ULONG ulTagBits;
-};
-#if defined(_WIN32)
-#pragma pack(pop)
-#endif
+// The GCM record as the standard lays it out, declared apart from the
+// bridge's so that the bridge's declaration is checked, not reused.
+using GcmRecord = P11MockGcmParams;
 
 template <typename T>
 std::string bytesOfRecord(const T& record) {

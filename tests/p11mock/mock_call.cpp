@@ -32,23 +32,6 @@ void run_callback(CallbackState& cb) {
     cb.seen = 1;
 }
 
-// CKM_AES_GCM's record as the v2.40 header lays it out (the installed headers
-// name another layout); packed like every Cryptoki structure on Windows.
-#if defined(_WIN32)
-#pragma pack(push, 1)
-#endif
-struct GcmParams {
-    CK_BYTE_PTR pIv;
-    CK_ULONG ulIvLen;
-    CK_ULONG ulIvBits;
-    CK_BYTE_PTR pAAD;
-    CK_ULONG ulAADLen;
-    CK_ULONG ulTagBits;
-};
-#if defined(_WIN32)
-#pragma pack(pop)
-#endif
-
 // One block a record member points to: [length][bytes]; nothing for a null member.
 void append_block(Bytes& out, const void* data, CK_ULONG length) {
     if (data == nullptr) return;
@@ -74,7 +57,7 @@ const Record* record_of(const CK_MECHANISM* mech) {
 void append_pointed(Bytes& out, const CK_MECHANISM* mech) {
     switch (mech->mechanism) {
         case CKM_AES_GCM:
-            if (const auto* r = record_of<GcmParams>(mech)) {
+            if (const auto* r = record_of<P11MockGcmParams>(mech)) {
                 append_block(out, r->pIv, r->ulIvLen);
                 append_block(out, r->pAAD, r->ulAADLen);
             }

@@ -10,6 +10,24 @@
 
 #include "pkcs11.h"
 
+// CKM_AES_GCM's record as the v2.40 header lays it out (the installed headers
+// name another layout), packed like every Cryptoki structure on Windows. The
+// module reads it, and the tests declare the bridge's records against it.
+#if defined(_WIN32)
+#pragma pack(push, 1)
+#endif
+typedef struct P11MockGcmParams {
+    CK_BYTE_PTR pIv;
+    CK_ULONG ulIvLen;
+    CK_ULONG ulIvBits;
+    CK_BYTE_PTR pAAD;
+    CK_ULONG ulAADLen;
+    CK_ULONG ulTagBits;
+} P11MockGcmParams;
+#if defined(_WIN32)
+#pragma pack(pop)
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
