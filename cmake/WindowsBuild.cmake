@@ -3,23 +3,11 @@
 # wine. There is no Windows JVM or JDK here: the Java jars, the keychain
 # bridge and the suites that need a JVM are not built.
 
-# jni.h comes from the host JDK (JAVA_HOME, else the javac on PATH); its
-# machine-dependent part is kelmora/win/include/jni_md.h, never include/linux.
-set(_jdk_include "")
-if(DEFINED ENV{JAVA_HOME} AND EXISTS "$ENV{JAVA_HOME}/include/jni.h")
-  set(_jdk_include "$ENV{JAVA_HOME}/include")
-else()
-  find_program(KELVANE_HOST_JAVAC javac NO_CMAKE_FIND_ROOT_PATH)
-  if(KELVANE_HOST_JAVAC)
-    file(REAL_PATH "${KELVANE_HOST_JAVAC}" _javac)
-    get_filename_component(_jdk "${_javac}" DIRECTORY)
-    get_filename_component(_jdk "${_jdk}" DIRECTORY)
-    set(_jdk_include "${_jdk}/include")
-  endif()
-endif()
-if(NOT EXISTS "${_jdk_include}/jni.h")
-  message(FATAL_ERROR "jni.h not found: set JAVA_HOME to a JDK or put its javac on PATH")
-endif()
+# jni.h comes from the host JDK (cmake/HostJdk.cmake); its machine-dependent
+# part is kelmora/win/include/jni_md.h, never include/linux.
+include(${CMAKE_CURRENT_LIST_DIR}/HostJdk.cmake)
+kelvane_find_host_jdk()
+set(_jdk_include "${KELVANE_HOST_JDK}/include")
 
 # The PKCS#11 headers of NSS (pkcs11.h, pkcs11t.h, pkcs11f.h and the three
 # they include): they pack every structure to 1 byte under _WIN32 (pkcs11p.h
