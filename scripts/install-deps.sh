@@ -9,6 +9,8 @@ packages=(
   libnss3-dev libnspr4-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   junit5
+  # The kelvane command parses its command line with picocli.
+  libpicocli-java
   softhsm2 opensc opensc-pkcs11 openssl
   libssl-dev
   clang-14 libclang-rt-14-dev libfuzzer-14-dev
