@@ -1,0 +1,65 @@
+# Install rules and the Debian package.
+#
+#     cmake --install build --prefix P      # P/bin/kelvane, P/lib/<triplet>/jni, P/share/java, ...
+#     cpack --config build/CPackConfig.cmake -B build/package    # kelvane_<version>_<arch>.deb
+#
+# The bridges go to lib/<multiarch triplet>/jni, which Debian's JDK has on its default
+# java.library.path, so System.loadLibrary("kelvane") finds the installed copy under /usr.
+# Every jar of java/ except the test-only broken set goes to share/java, jars added later
+# included: the list is read when installing, not when configuring.
+
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(KELVANE_INSTALL_JNI_DIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}/jni")
+else()
+  set(KELVANE_INSTALL_JNI_DIR "lib/jni")
+endif()
+set(KELVANE_INSTALL_JAR_DIR "share/java")
+set(KELVANE_INSTALL_DOC_DIR "share/doc/kelvane")
+
+# The command runs on Debian's picocli (package libpicocli-java) wherever it is installed.
+set(KELVANE_INSTALLED_PICOCLI_JAR "/usr/share/java/picocli.jar" CACHE FILEPATH
+    "picocli's jar as the installed kelvane command finds it")
+
+install(TARGETS kelvane LIBRARY DESTINATION "${KELVANE_INSTALL_JNI_DIR}")
+if(TARGET tarnel)
+  install(TARGETS tarnel LIBRARY DESTINATION "${KELVANE_INSTALL_JNI_DIR}")
+endif()
+
+install(CODE "
+  file(GLOB _kelvane_jars \"${CMAKE_BINARY_DIR}/java/*.jar\")
+  list(FILTER _kelvane_jars EXCLUDE REGEX \"-broken\\\\.jar$\")
+  if(NOT _kelvane_jars)
+    message(FATAL_ERROR \"no jar in ${CMAKE_BINARY_DIR}/java: build before installing\")
+  endif()
+  file(INSTALL \${_kelvane_jars} DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${KELVANE_INSTALL_JAR_DIR}\")
+")
+
+# The installed launcher finds everything relative to its own directory, so any prefix works.
+configure_file("${CMAKE_CURRENT_LIST_DIR}/kelvane-installed.sh.in"
+               "${CMAKE_BINARY_DIR}/package/kelvane" @ONLY)
+install(PROGRAMS "${CMAKE_BINARY_DIR}/package/kelvane" DESTINATION bin)
+install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION "${KELVANE_INSTALL_DOC_DIR}")
+
+set(CPACK_GENERATOR "DEB")
+set(CPACK_PACKAGE_NAME "kelvane")
+set(CPACK_PACKAGE_VENDOR "Kelvane")
+set(CPACK_PACKAGE_CONTACT "Kelvane maintainers <kelvane@localhost>")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "PKCS#11 token bridge for Java and the kelvane command")
+set(CPACK_PACKAGE_DESCRIPTION
+    "libkelvane opens any PKCS#11 v2.x module at run time and exposes it to the Java classes "
+    "of kelvane.jar through JNI. The kelvane command lists slots, tokens, mechanisms and "
+    "objects, makes and imports keys, signs, verifies, digests, encrypts and decrypts files.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "openjdk-17-jre-headless | java17-runtime-headless, libpicocli-java")
+# The default token of the command is a SoftHSM2 token of the user's own.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "softhsm2")
+# libc, libstdc++ and libcrypto as the built libraries need them (dpkg-shlibdeps).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
