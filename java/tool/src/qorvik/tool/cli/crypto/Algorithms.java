@@ -14,9 +14,14 @@ import qorvik.params.PSSParams;
 
 /** The mechanisms of the data commands by their lower-case names, and each key type's default. */
 public final class Algorithms {
-    /** A signature mechanism: its number, the PSS hash when it takes PSS parameters, and its family. */
+    /**
+     * A signature mechanism: its number, the PSS hash when it takes PSS parameters, its key type,
+     * whether the data goes in parts, and the digest made on the token first (0: none). ECDSA
+     * hashes on the token in parts and signs the hash with CKM_ECDSA, which every token with
+     * ECDSA offers, where the combined mechanisms are often missing.
+     */
     public record Signing(String name, int type, int keyType, int pssHash, int pssMgf, int saltLength,
-                          boolean multiPart) {
+                          boolean multiPart, int prehash) {
         public Mechanism mechanism() {
             return new Mechanism(type, pssHash == 0 ? null : new PSSParams(pssHash, pssMgf, saltLength));
         }
@@ -65,11 +70,11 @@ public final class Algorithms {
         signing("sha256-rsa-pkcs-pss", CKM_SHA256_RSA_PKCS_PSS, CKK_RSA, CKM_SHA256, CKG_MGF1_SHA256, 32);
         signing("sha384-rsa-pkcs-pss", CKM_SHA384_RSA_PKCS_PSS, CKK_RSA, CKM_SHA384, CKG_MGF1_SHA384, 48);
         signing("sha512-rsa-pkcs-pss", CKM_SHA512_RSA_PKCS_PSS, CKK_RSA, CKM_SHA512, CKG_MGF1_SHA512, 64);
-        signing("ecdsa-sha256", CKM_ECDSA_SHA256, CKK_EC, 0, 0, 0);
-        signing("ecdsa-sha384", CKM_ECDSA_SHA384, CKK_EC, 0, 0, 0);
-        signing("ecdsa-sha512", CKM_ECDSA_SHA512, CKK_EC, 0, 0, 0);
-        signing("ecdsa-sha1", CKM_ECDSA_SHA1, CKK_EC, 0, 0, 0);
-        SIGNING.put("eddsa", new Signing("eddsa", CKM_EDDSA, CKK_EC_EDWARDS, 0, 0, 0, false));
+        ecdsa("ecdsa-sha256", CKM_SHA256);
+        ecdsa("ecdsa-sha384", CKM_SHA384);
+        ecdsa("ecdsa-sha512", CKM_SHA512);
+        ecdsa("ecdsa-sha1", CKM_SHA_1);
+        SIGNING.put("eddsa", new Signing("eddsa", CKM_EDDSA, CKK_EC_EDWARDS, 0, 0, 0, false, 0));
 
         cipher("aes-cbc-pad", CKM_AES_CBC_PAD, CKK_AES, 16);
         cipher("aes-cbc", CKM_AES_CBC, CKK_AES, 16);
@@ -81,7 +86,11 @@ public final class Algorithms {
     }
 
     private static void signing(String name, int mechanism, int keyType, int hash, int mgf, int salt) {
-        SIGNING.put(name, new Signing(name, mechanism, keyType, hash, mgf, salt, true));
+        SIGNING.put(name, new Signing(name, mechanism, keyType, hash, mgf, salt, true, 0));
+    }
+
+    private static void ecdsa(String name, int digest) {
+        SIGNING.put(name, new Signing(name, CKM_ECDSA, CKK_EC, 0, 0, 0, true, digest));
     }
 
     private static void cipher(String name, int mechanism, int keyType, int ivLength) {

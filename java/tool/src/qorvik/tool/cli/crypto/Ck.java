@@ -63,10 +63,7 @@ public final class Ck {
     public static final int CKM_SHA384 = 0x260;
     public static final int CKM_SHA512 = 0x270;
     public static final int CKM_EC_KEY_PAIR_GEN = 0x1040;
-    public static final int CKM_ECDSA_SHA1 = 0x1042;
-    public static final int CKM_ECDSA_SHA256 = 0x1044;
-    public static final int CKM_ECDSA_SHA384 = 0x1045;
-    public static final int CKM_ECDSA_SHA512 = 0x1046;
+    public static final int CKM_ECDSA = 0x1041;
     public static final int CKM_EC_EDWARDS_KEY_PAIR_GEN = 0x1055;
     public static final int CKM_EDDSA = 0x1057;
     public static final int CKM_AES_KEY_GEN = 0x1080;

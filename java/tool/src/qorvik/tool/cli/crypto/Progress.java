@@ -24,7 +24,8 @@ public final class Progress implements AutoCloseable {
     private long lastDraw = Long.MIN_VALUE;
     private boolean shown;
 
-    Progress(PrintStream err, String label, long total, boolean terminal, LongSupplier clock) {
+    /** A bar that draws only when {@code terminal}, timed by {@code clock} (nanoseconds). */
+    public Progress(PrintStream err, String label, long total, boolean terminal, LongSupplier clock) {
         this.err = err;
         this.label = label;
         this.total = total;

@@ -56,16 +56,26 @@ public final class Streams {
         return session.J_DigestFinal();
     }
 
-    public byte[] sign(Mechanism mechanism, long key, InputStream in, Progress progress)
+    /** Signs in parts, or, with a {@code prehash} digest, signs the token's digest of the parts in one. */
+    public byte[] sign(Mechanism mechanism, int prehash, long key, InputStream in, Progress progress)
             throws IOException, CryptokiException {
+        if (prehash != 0) {
+            byte[] hash = digest(new Mechanism(prehash), in, progress);
+            return session.J_Sign(handle, true, mechanism, key, hash, 0, hash.length);
+        }
         session.J_SignInit(handle, mechanism, key);
         feed(in, progress, (first, data, length) -> session.J_SignUpdate(handle, false, null, 0, data, 0, length));
         return session.J_SignFinal();
     }
 
     /** Returns normally only when the token accepts the signature. */
-    public void verify(Mechanism mechanism, long key, InputStream in, byte[] signature, Progress progress)
-            throws IOException, CryptokiException {
+    public void verify(Mechanism mechanism, int prehash, long key, InputStream in, byte[] signature,
+                       Progress progress) throws IOException, CryptokiException {
+        if (prehash != 0) {
+            byte[] hash = digest(new Mechanism(prehash), in, progress);
+            session.J_Verify(handle, true, mechanism, key, hash, 0, hash.length, signature, 0, signature.length);
+            return;
+        }
         feed(in, progress, (first, data, length) ->
                 session.J_VerifyUpdate(handle, first, first ? mechanism : null, first ? key : 0, data, 0, length));
         session.J_VerifyFinal(signature, 0, signature.length);
