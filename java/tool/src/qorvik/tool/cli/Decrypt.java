@@ -65,7 +65,7 @@ public final class Decrypt extends KelvaneCommand {
             } else {
                 long size = DataFiles.size(input);
                 try (Progress progress = Progress.onTerminal(context.err(), "decrypt", size)) {
-                    new Streams(session).decrypt(cipher.mechanism(iv, cipherOptions.aad, cipherOptions.tagBits),
+                    new Streams(session).decrypt(cipher.mechanism(iv, cipherOptions.aad(spec), cipherOptions.tagBits),
                             key.handle(), in, out, progress);
                 }
             }

@@ -70,7 +70,7 @@ public final class Encrypt extends KelvaneCommand {
                 long size = DataFiles.size(input);
                 try (InputStream in = DataFiles.open(input);
                      Progress progress = Progress.onTerminal(context.err(), "encrypt", size)) {
-                    new Streams(session).encrypt(cipher.mechanism(iv, cipherOptions.aad, cipherOptions.tagBits),
+                    new Streams(session).encrypt(cipher.mechanism(iv, cipherOptions.aad(spec), cipherOptions.tagBits),
                             key.handle(), in, out, progress);
                 }
             }

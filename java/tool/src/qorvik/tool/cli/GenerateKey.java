@@ -35,7 +35,7 @@ public final class GenerateKey extends KelvaneCommand {
         }
         String label = name.label != null ? name.label : key;
         NativeSession session = context.userSession(true);
-        KeyGeneration.Generated made = generation.generate(session, label, name.id);
+        KeyGeneration.Generated made = generation.generate(session, label, name.id());
         if (made.handles().length == 1) {
             context.out().printf("Generated %s secret key '%s' (ID %s): handle %d%n", generation.describe(), label,
                     KeyGeneration.hex(made.id()), made.handles()[0]);

@@ -41,14 +41,14 @@ public final class Import extends KelvaneCommand {
         String what;
         try {
             if (content instanceof KeyFile.PrivateContent key) {
-                template = Templates.privateKey(key.key(), key.publicPoint(), name.label, name.id);
+                template = Templates.privateKey(key.key(), key.publicPoint(), name.label, name.id());
                 what = key.key().getAlgorithm() + " private key";
             } else if (content instanceof KeyFile.PublicContent key) {
-                template = Templates.publicKey(key.key(), name.label, name.id);
+                template = Templates.publicKey(key.key(), name.label, name.id());
                 what = key.key().getAlgorithm() + " public key";
             } else {
                 KeyFile.CertificateContent certificate = (KeyFile.CertificateContent) content;
-                template = Templates.certificate(certificate.certificate(), name.label, name.id);
+                template = Templates.certificate(certificate.certificate(), name.label, name.id());
                 what = "certificate of '" + certificate.certificate().getSubjectX500Principal().getName() + "'";
             }
         } catch (IllegalArgumentException e) {

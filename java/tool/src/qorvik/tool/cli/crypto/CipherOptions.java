@@ -10,19 +10,19 @@ public final class CipherOptions {
                     + "(RSA default, SHA-256), rsa-pkcs.")
     public String mechanism;
 
-    @Option(names = "--iv", paramLabel = "HEX", converter = KeyOptions.HexConverter.class,
+    @Option(names = "--iv", paramLabel = "HEX",
             description = "The IV (16 bytes; 12 for aes-gcm). Default: random, kept at the start of the encrypted file.")
-    public byte[] iv;
+    String ivHex;
 
-    @Option(names = "--aad", paramLabel = "HEX", converter = KeyOptions.HexConverter.class,
-            description = "aes-gcm's additional authenticated data.")
-    public byte[] aad;
+    @Option(names = "--aad", paramLabel = "HEX", description = "aes-gcm's additional authenticated data.")
+    String aadHex;
 
     @Option(names = "--tag-bits", paramLabel = "BITS", defaultValue = "128", description = "aes-gcm's tag size.")
     public int tagBits;
 
     /** The IV given, checked against what the cipher takes; null when none was given. */
     public byte[] iv(CommandLine.Model.CommandSpec spec, Algorithms.Cipher cipher) {
+        byte[] iv = hex(spec, ivHex);
         if (iv != null && cipher.ivLength() == 0) {
             throw new CommandLine.ParameterException(spec.commandLine(), cipher.name() + " takes no IV");
         }
@@ -30,9 +30,22 @@ public final class CipherOptions {
             throw new CommandLine.ParameterException(spec.commandLine(),
                     cipher.name() + " takes a " + cipher.ivLength() + "-byte IV, not " + iv.length);
         }
-        if (aad != null && cipher.type() != Ck.CKM_AES_GCM) {
+        if (aadHex != null && cipher.type() != Ck.CKM_AES_GCM) {
             throw new CommandLine.ParameterException(spec.commandLine(), "--aad goes with aes-gcm only");
         }
         return iv;
+    }
+
+    /** aes-gcm's additional data, or null. */
+    public byte[] aad(CommandLine.Model.CommandSpec spec) {
+        return hex(spec, aadHex);
+    }
+
+    private static byte[] hex(CommandLine.Model.CommandSpec spec, String text) {
+        try {
+            return text == null ? null : new KeyOptions.HexConverter().convert(text);
+        } catch (CommandLine.TypeConversionException e) {
+            throw new CommandLine.ParameterException(spec.commandLine(), e.getMessage());
+        }
     }
 }

@@ -39,8 +39,8 @@ public final class KeyLookup {
             if (name.label != null) {
                 template.add(new Attribute(CKA_LABEL, name.label));
             }
-            if (name.id != null) {
-                template.add(new Attribute(CKA_ID, name.id));
+            if (name.id() != null) {
+                template.add(new Attribute(CKA_ID, name.id()));
             }
             long[] found = session.J_FindObjects(template.toArray(new Attribute[0]));
             // The search hands back null, not an empty array, when nothing matched.

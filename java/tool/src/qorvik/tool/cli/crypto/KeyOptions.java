@@ -10,23 +10,27 @@ public final class KeyOptions {
     @Option(names = "--label", paramLabel = "LABEL", description = "The key's label (CKA_LABEL).")
     public String label;
 
-    @Option(names = "--id", paramLabel = "HEX", converter = HexConverter.class,
-            description = "The key's ID (CKA_ID) in hex.")
-    public byte[] id;
+    @Option(names = "--id", paramLabel = "HEX", description = "The key's ID (CKA_ID) in hex.")
+    String idHex;
+
+    /** The --id given, as bytes, or null. */
+    public byte[] id() {
+        return idHex == null ? null : new HexConverter().convert(idHex);
+    }
 
     /** Either option set, or a usage error naming both. */
     public void require(CommandLine.Model.CommandSpec spec) {
-        if (label == null && id == null) {
+        if (label == null && idHex == null) {
             throw new CommandLine.ParameterException(spec.commandLine(), "name the key with --label or --id");
         }
     }
 
     /** How the key is named in messages. */
     public String describe() {
-        if (label != null && id != null) {
-            return "labelled '" + label + "' with ID " + HexFormat.of().formatHex(id);
+        if (label != null && idHex != null) {
+            return "labelled '" + label + "' with ID " + HexFormat.of().formatHex(id());
         }
-        return label != null ? "labelled '" + label + "'" : "with ID " + HexFormat.of().formatHex(id);
+        return label != null ? "labelled '" + label + "'" : "with ID " + HexFormat.of().formatHex(id());
     }
 
     /** Hex bytes, with or without colons. */
