@@ -8,10 +8,11 @@
 # Every jar of java/ except the test-only broken set goes to share/java, jars added later
 # included: the list is read when installing, not when configuring.
 
+# Kept in the cache for scripts/test-package.sh.
 if(CMAKE_LIBRARY_ARCHITECTURE)
-  set(KELVANE_INSTALL_JNI_DIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}/jni")
+  set(KELVANE_INSTALL_JNI_DIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}/jni" CACHE INTERNAL "")
 else()
-  set(KELVANE_INSTALL_JNI_DIR "lib/jni")
+  set(KELVANE_INSTALL_JNI_DIR "lib/jni" CACHE INTERNAL "")
 endif()
 set(KELVANE_INSTALL_JAR_DIR "share/java")
 set(KELVANE_INSTALL_DOC_DIR "share/doc/kelvane")
@@ -34,10 +35,21 @@ install(CODE "
   file(INSTALL \${_kelvane_jars} DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${KELVANE_INSTALL_JAR_DIR}\")
 ")
 
-# The installed launcher finds everything relative to its own directory, so any prefix works.
-configure_file("${CMAKE_CURRENT_LIST_DIR}/kelvane-installed.sh.in"
-               "${CMAKE_BINARY_DIR}/package/kelvane" @ONLY)
-install(PROGRAMS "${CMAKE_BINARY_DIR}/package/kelvane" DESTINATION bin)
+# The installed launcher: the build tree's template (java/tool/kelvane.in) filled in with the
+# installed places when installing, so the prefix given then (cpack's /usr included) is the one
+# it names; the java on PATH, which the package's JRE dependency provides.
+set(_kelvane_installed_launcher "${CMAKE_BINARY_DIR}/package/kelvane")
+install(CODE "
+  set(KELVANE_LAUNCHER_JAVA java)
+  set(KELVANE_LAUNCHER_LIBRARY \"\${CMAKE_INSTALL_PREFIX}/${KELVANE_INSTALL_JNI_DIR}/libkelvane.so\")
+  set(_jars \"\${CMAKE_INSTALL_PREFIX}/${KELVANE_INSTALL_JAR_DIR}\")
+  set(KELVANE_LAUNCHER_CLASSPATH
+      \"\${_jars}/kelvane-tool.jar:\${_jars}/kelvane.jar:${KELVANE_INSTALLED_PICOCLI_JAR}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/java/tool/kelvane.in\" \"${_kelvane_installed_launcher}\" @ONLY)
+  file(INSTALL \"${_kelvane_installed_launcher}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/bin\"
+       FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                        WORLD_READ WORLD_EXECUTE)
+")
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION "${KELVANE_INSTALL_DOC_DIR}")
 
 set(CPACK_GENERATOR "DEB")

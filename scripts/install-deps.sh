@@ -11,6 +11,9 @@ packages=(
   junit5
   # The kelvane command parses its command line with picocli.
   libpicocli-java
+  # The Debian package: cpack reads the libraries' dependencies with dpkg-shlibdeps
+  # (dpkg-dev), which finds them with file.
+  dpkg-dev file
   softhsm2 opensc opensc-pkcs11 openssl
   libssl-dev
   clang-14 libclang-rt-14-dev libfuzzer-14-dev

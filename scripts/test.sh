@@ -8,7 +8,8 @@
 # (the Java suites run in the plain build: a java process would need the
 # sanitizer runtime preloaded). Each target's run ends with a table of its
 # suites and their case counts (scripts/ctest-summary.sh).
-# Last, each fuzz target runs for KELVANE_FUZZ_SECONDS (default 60) seconds.
+# Then each fuzz target runs for KELVANE_FUZZ_SECONDS (default 60) seconds.
+# Last, the Debian package is built, installed, run and removed (scripts/test-package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,3 +41,8 @@ echo "== Linux x86_64 ASan + UBSan summary"
 
 echo "== fuzzing"
 ./scripts/fuzz.sh "${KELVANE_FUZZ_SECONDS:-60}"
+
+# Last on purpose: installs the Debian package system-wide and removes it again
+# on every path, so no earlier step can load the installed copy.
+echo "== Debian package (built, installed, run, removed)"
+./scripts/test-package.sh build
