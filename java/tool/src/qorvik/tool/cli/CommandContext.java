@@ -31,6 +31,7 @@ public final class CommandContext implements AutoCloseable {
     private String modulePath;
     private boolean initialized;
     private NativeSlot slot;
+    private NativeSlot defaultSlot;
 
     CommandContext(Kelvane options) {
         this.options = options;
@@ -66,11 +67,19 @@ public final class CommandContext implements AutoCloseable {
                 DefaultToken.prepare(options.env);
                 module = DefaultToken.module();
             }
-            NativeCryptoki.loadNative();
+            try {
+                NativeCryptoki.loadNative();
+            } catch (UnsatisfiedLinkError e) {
+                throw new CommandFailure("cannot load the bridge (libkelvane): " + e.getMessage(), e);
+            }
             NativeCryptoki.loadCryptokiLibrary(module);
             cryptoki.Initialize(null);
             initialized = true;
             modulePath = NativeCryptoki.getLastLoadedLibraryFullPath();
+            if (options.module == null) {
+                // Made on first use, whatever the subcommand.
+                defaultSlot = DefaultToken.slot(cryptoki, options.env, options.err);
+            }
         }
         return cryptoki;
     }
@@ -95,7 +104,7 @@ public final class CommandContext implements AutoCloseable {
         } else if (options.token != null) {
             slot = slotByLabel(module, options.token);
         } else if (defaultToken()) {
-            slot = DefaultToken.slot(module, options.env, options.err);
+            slot = defaultSlot;
         } else {
             for (NativeSlot candidate : module.GetSlotList(true)) {
                 if ((candidate.J_GetTokenInfo().getFlags() & CKF_TOKEN_INITIALIZED) != 0) {
@@ -150,7 +159,9 @@ public final class CommandContext implements AutoCloseable {
     public NativeSession userSession(boolean readWrite) throws CryptokiException, CommandFailure {
         NativeSlot chosen = slot();
         String pin = userPin().read(options.env, options.console);
-        return remember(chosen.J_OpenSession(flags(readWrite), CKU_USER, pin));
+        NativeSession session = remember(chosen.J_OpenSession(flags(readWrite)));
+        session.J_Login(CKU_USER, pin);
+        return session;
     }
 
     /** Where the user PIN comes from, as the global options say. */
