@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The main job, end to end: installs what is missing, builds the bridge and the Java classes,
-# makes a throwaway SoftHSM2 token with an RSA-2048 key pair on it, and signs a document on the
-# token from Java through the bridge (qorvik.tool.SignDocument: slot by token label, session
-# with the user PIN, private key found by class and label, CKM_SHA256_RSA_PKCS through J_Sign,
-# checked through J_Verify with the public key). The signature is then checked independently
-# with openssl against the public key exported by pkcs11-tool.
+# makes a throwaway SoftHSM2 token, and runs the kelvane command on it through the bridge:
+# the module's information, an RSA-2048 key pair made on the token, the token's objects, the
+# document signed with CKM_SHA256_RSA_PKCS (streamed to J_SignUpdate/J_SignFinal) and the
+# signature checked on the token. The signature is then checked independently with openssl
+# against the public key exported by pkcs11-tool.
 #
 # Usage: scripts/demo.sh [DOCUMENT [SIGNATURE]]
 #   DOCUMENT   the file to sign; by default the script writes a short text to
@@ -16,7 +16,7 @@
 # Run from anywhere (as root when packages are missing); needs no input.
 # Exit status 0 only when both the bridge's and openssl's verification succeed.
 # KELVANE_BUILD_DIR overrides the build directory (default: build in the repository).
-# KELVANE_DEMO_PIN is the user PIN handed to the signing tool (default 1234, the token's;
+# KELVANE_DEMO_PIN is the user PIN handed to the kelvane command (default 1234, the token's;
 # any other value shows how a failed login comes back through the bridge).
 set -euo pipefail
 
@@ -59,11 +59,12 @@ step "Building the bridge and the Java classes"
 cmake --build "$build" -j2 </dev/null
 build=$(cd "$build" && pwd)
 bridge=$build/kelmora/libkelvane.so
-classpath=$build/java/kelvane-tool.jar:$build/java/kelvane.jar
-for f in "$bridge" "$build/java/kelvane.jar" "$build/java/kelvane-tool.jar"; do
+kelvane=$build/bin/kelvane
+for f in "$bridge" "$build/java/kelvane.jar" "$build/java/kelvane-tool.jar" "$kelvane"; do
   [ -f "$f" ] || die "the build did not produce $f"
 done
 echo "bridge: $bridge"
+echo "command: $kelvane"
 
 step "Making a throwaway SoftHSM2 token"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-demo.XXXXXX")
@@ -85,18 +86,23 @@ done
 [ -n "$module" ] || die "libsofthsm2.so not found (package softhsm2)"
 echo "module: $module"
 
-step "Reading the module through the bridge (qorvik.tool.TokenInfoTool)"
-"$JAVA_HOME/bin/java" -Dkelvane.library="$bridge" -cp "$classpath" \
-  qorvik.tool.TokenInfoTool "$module" </dev/null \
-  || die "TokenInfoTool failed (exit status $?)"
-
 key=kelvane-demo
 pin=1234  # the user PIN softhsm-token.sh gives the token
+# The PIN goes to the command through the environment, never on its command line.
+KELVANE_PIN=${KELVANE_DEMO_PIN:-$pin}
+export KELVANE_PIN
+k() { "$kelvane" --module "$module" --token "$token" "$@" </dev/null; }
 p11() { pkcs11-tool --module "$module" --token-label "$token" "$@" </dev/null; }
 
-step "Making an RSA-2048 key pair on the token (pkcs11-tool)"
-p11 --login --pin "$pin" --keypairgen --key-type rsa:2048 --label "$key" --id 01 \
-  || die "pkcs11-tool could not make the key pair"
+step "Reading the module through the bridge (kelvane info)"
+k info || die "kelvane info failed (exit status $?)"
+
+step "Making an RSA-2048 key pair on the token (kelvane generate-key)"
+k generate-key rsa:2048 --label "$key" --id 01 \
+  || die "kelvane could not make the key pair (exit status $?)"
+
+step "The token's objects (kelvane list-objects)"
+k list-objects --login || die "kelvane list-objects failed (exit status $?)"
 
 step "Exporting the public key (pkcs11-tool, then openssl to PEM)"
 p11 --read-object --type pubkey --id 01 --output-file "$work/pub.der" \
@@ -121,12 +127,14 @@ rm -f "$signature"
 echo "document:  $document ($(wc -c <"$document") bytes)"
 echo "signature: $signature"
 
-step "Signing through the bridge (qorvik.tool.SignDocument)"
-"$JAVA_HOME/bin/java" -Dkelvane.library="$bridge" -cp "$classpath" \
-  qorvik.tool.SignDocument "$module" "$token" "${KELVANE_DEMO_PIN:-$pin}" "$key" \
-  "$document" "$signature" </dev/null \
+step "Signing through the bridge (kelvane sign)"
+k sign --label "$key" --mechanism sha256-rsa-pkcs --output "$signature" "$document" \
   || die "signing through the bridge failed (exit status $?)"
-[ -s "$signature" ] || die "SignDocument wrote no signature"
+[ -s "$signature" ] || die "kelvane sign wrote no signature"
+
+step "Verifying on the token (kelvane verify)"
+k verify --label "$key" --mechanism sha256-rsa-pkcs --signature "$signature" "$document" \
+  || die "the token rejected the signature (exit status $?)"
 
 step "Verifying independently (openssl dgst -sha256 -verify)"
 openssl dgst -sha256 -verify "$work/pub.pem" -signature "$signature" "$document" </dev/null \
