@@ -24,6 +24,11 @@ import qorvik.nat.NativeSlot;
  * token has accepted the signature.
  *
  * Exit status: 0 on success, 1 when a Cryptoki call or a step fails, 2 on a usage error.
+ *
+ * <p>The kelvane command does this with {@code sign} and {@code verify}
+ * ({@code kelvane --module MODULE --token TOKEN sign --label KEY -o SIGNATURE DOCUMENT}, the PIN
+ * from the prompt, an environment variable or a file); this class stays for scripts that run it
+ * directly.
  */
 public final class SignDocument {
     static final int CKM_SHA256_RSA_PKCS = 0x40;

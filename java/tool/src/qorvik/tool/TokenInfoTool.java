@@ -13,6 +13,9 @@ import qorvik.nat.NativeSlot;
  * <pre>java -Dkelvane.library=/path/libkelvane.so -jar kelvane-tool.jar MODULE</pre>
  *
  * Exit status: 0 on success, 1 when a Cryptoki call fails, 2 on a usage error.
+ *
+ * <p>The same report is the kelvane command's {@code info} subcommand
+ * ({@code kelvane --module MODULE info}); this class stays for scripts that run it directly.
  */
 public final class TokenInfoTool {
     static final int EXIT_OK = 0;
