@@ -10,8 +10,8 @@ import picocli.CommandLine.Spec;
 import qorvik.nat.NativeSession;
 
 /** Destroys the objects chosen by the selection options, logged in as the user. */
-@Command(name = "delete", description = {"Destroy the object chosen by --type, --label, --id or "
-        + "--handle (logged in as the user).",
+@Command(name = "delete", description = {"Destroy the object chosen by --type, --label or --id "
+        + "(logged in as the user).",
     "When several objects match, nothing is destroyed unless --all is given."})
 public final class Delete extends KelvaneCommand {
     @Mixin
@@ -27,7 +27,7 @@ public final class Delete extends KelvaneCommand {
     protected int execute(CommandContext context) throws Exception {
         if (selector.empty()) {
             throw new CommandLine.ParameterException(spec.commandLine(),
-                    "choose the objects with --type, --label, --id or --handle");
+                    "choose the objects with --type, --label or --id");
         }
         NativeSession session = context.userSession(true);
         long[] found = selector.find(session);
@@ -41,8 +41,8 @@ public final class Delete extends KelvaneCommand {
         for (long handle : found) {
             ObjectDescription d = ObjectDescription.read(session, handle);
             session.J_DestroyObject(handle);
-            context.out().println("Destroyed " + handle + " "
-                    + (d.objectClass == null ? "" : Names.objectClass(d.objectClass))
+            context.out().println("Destroyed "
+                    + (d.objectClass == null ? "object" : Names.objectClass(d.objectClass))
                     + (d.label == null ? "" : " '" + d.label + "'"));
         }
         return ExitCodes.OK;

@@ -8,7 +8,7 @@ import picocli.CommandLine.Option;
 
 import qorvik.nat.NativeSession;
 
-/** The objects of the chosen token: handle, class, label, ID, key type and size. */
+/** The objects of the chosen token: class, label, ID, key type and size. */
 @Command(name = "list-objects", description = {"List the token's objects: class, label, ID, "
         + "key type and size.",
     "Private objects are listed after logging in, which happens with --login or when a PIN "
@@ -33,7 +33,7 @@ public final class ListObjects extends KelvaneCommand {
             ObjectDescription d = ObjectDescription.read(session, handle);
             String objectClass = d.objectClass == null ? "" : Names.objectClass(d.objectClass);
             if (w != null) {
-                w.beginObject().field("handle", handle).field("class", objectClass)
+                w.beginObject().field("class", objectClass)
                         .field("label", d.label).field("id", d.id == null ? null : d.idText());
                 w.field("keyType", d.keyType == null ? null : Names.keyType(d.keyType));
                 w.name("bits");
@@ -44,7 +44,7 @@ public final class ListObjects extends KelvaneCommand {
                 }
                 w.field("curve", d.curve).endObject();
             } else {
-                out.println(String.format("%-6d %-17s %-24s id %-16s %s", handle, objectClass,
+                out.println(String.format("%-17s %-24s id %-16s %s", objectClass,
                         d.label == null ? "" : "'" + d.label + "'", d.idText(), d.keyText())
                         .stripTrailing());
             }

@@ -13,7 +13,10 @@ import qorvik.Attribute;
 import qorvik.CryptokiException;
 import qorvik.nat.NativeSession;
 
-/** The options that pick token objects: class, label, ID, handle (a picocli mixin). */
+/**
+ * The options that pick token objects: class, label, ID (a picocli mixin). There is no choice by
+ * handle: a module may number the same object differently in the next process.
+ */
 public final class ObjectSelector {
     public static final int CKA_CLASS = 0x0;
     public static final int CKA_LABEL = 0x3;
@@ -31,17 +34,13 @@ public final class ObjectSelector {
             description = "Objects with this CKA_ID, in hex.")
     HexBytes idOption;
 
-    @Option(names = "--handle", paramLabel = "HANDLE",
-            description = "The object with this handle (as list-objects shows it).")
-    Long handle;
-
     /** Hex bytes as one option value (picocli would take a byte[] option as repeated bytes). */
     record HexBytes(byte[] bytes) {
     }
 
     /** True when no option narrows the choice. */
     public boolean empty() {
-        return objectClass == null && label == null && idOption == null && handle == null;
+        return objectClass == null && label == null && idOption == null;
     }
 
     private byte[] id() {
@@ -65,9 +64,6 @@ public final class ObjectSelector {
 
     /** The handles of the matching objects, in the module's order; empty when none match. */
     public long[] find(NativeSession session) throws CryptokiException {
-        if (handle != null) {
-            return new long[] {handle};
-        }
         long[] found = session.J_FindObjects(template());
         return found == null ? new long[0] : found;
     }
@@ -83,9 +79,6 @@ public final class ObjectSelector {
         }
         if (idOption != null) {
             parts.add("id " + HexFormat.of().formatHex(id()));
-        }
-        if (handle != null) {
-            parts.add("handle " + handle);
         }
         return parts.isEmpty() ? "any object" : String.join(", ", parts);
     }

@@ -21,7 +21,7 @@ import qorvik.nat.NativeSession;
 
 /** Attributes of one object: byte strings in hex, numbers, booleans. */
 @Command(name = "read-attribute", description = {"Read attributes of one object, chosen by "
-        + "--type, --label, --id or --handle.",
+        + "--type, --label and --id.",
     "Byte strings are shown in hex (or written raw with --output), numbers in decimal with "
         + "their name where they have one, booleans as true or false."})
 public final class ReadAttribute extends KelvaneCommand {
@@ -57,7 +57,7 @@ public final class ReadAttribute extends KelvaneCommand {
         }
         if (selector.empty()) {
             throw new CommandLine.ParameterException(spec.commandLine(),
-                    "choose the object with --type, --label, --id or --handle");
+                    "choose the object with --type, --label or --id");
         }
         NativeSession session = Login.session(context, login, false);
         long[] found = selector.find(session);
@@ -68,7 +68,7 @@ public final class ReadAttribute extends KelvaneCommand {
         }
         long handle = found[0];
         PrintStream out = context.out();
-        JsonWriter w = json.json() ? new JsonWriter().beginObject().field("handle", handle) : null;
+        JsonWriter w = json.json() ? new JsonWriter().beginObject() : null;
         if (w != null) {
             w.name("attributes").beginObject();
         }
