@@ -85,6 +85,10 @@ class KelvaneLauncherTest {
                 + "give --module to use another token\n", first.err());
         assertTrue(first.out().contains("Token label:          kelvane\n"), first::toString);
         assertTrue(Files.isRegularFile(dir.resolve("softhsm2.conf")));
+        for (Path d : List.of(dir, dir.resolve("tokens"))) {
+            assertEquals("rwx------", java.nio.file.attribute.PosixFilePermissions.toString(
+                    Files.getPosixFilePermissions(d)), d + " is the user's alone");
+        }
 
         Outcome second = launch(Map.of("KELVANE_PIN", "1234"), "list-objects");
         assertEquals(0, second.status(), second::toString);

@@ -6,9 +6,12 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.DirectoryStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermission;
+import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
+import java.util.Set;
 
 import qorvik.CryptokiException;
 import qorvik.nat.NativeCryptoki;
@@ -87,7 +90,14 @@ public final class DefaultToken {
         }
         Path tokens = directory(env).resolve("tokens");
         try {
+            boolean made = !Files.isDirectory(tokens);
             Files.createDirectories(tokens);
+            if (made) {
+                // The keys are the user's alone.
+                Set<PosixFilePermission> owner = PosixFilePermissions.fromString("rwx------");
+                Files.setPosixFilePermissions(directory(env), owner);
+                Files.setPosixFilePermissions(tokens, owner);
+            }
             if (!Files.exists(conf)) {
                 Files.writeString(conf, "# The kelvane command's own SoftHSM2 token store.\n"
                         + "directories.tokendir = " + tokens + "\n"
