@@ -43,17 +43,7 @@ trap 'exit 1' INT TERM HUP
 
 remove_package
 
-failures=0
-cases=0
-check() { # NAME STATUS [DETAIL]
-    cases=$((cases + 1))
-    if [ "$2" -eq 0 ]; then
-        echo "ok: $1"
-    else
-        echo "FAIL: $1${3:+: $3}" >&2
-        failures=$((failures + 1))
-    fi
-}
+. tests/package/checks.sh
 # shellcheck source=tests/package/installed-command.sh
 . tests/package/installed-command.sh
 

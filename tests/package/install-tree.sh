@@ -31,17 +31,7 @@ trap 'rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM HUP
 die() { echo "install-tree: $1" >&2; exit 1; }
 
-failures=0
-cases=0
-check() { # NAME STATUS [DETAIL]
-    cases=$((cases + 1))
-    if [ "$2" -eq 0 ]; then
-        echo "ok: $1"
-    else
-        echo "FAIL: $1${3:+: $3}" >&2
-        failures=$((failures + 1))
-    fi
-}
+. "$(dirname "$0")/checks.sh"
 . "$(dirname "$0")/installed-command.sh"
 
 build=$(cd "$build" && pwd -P)

@@ -38,17 +38,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-readme.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM HUP
 
-failures=0
-cases=0
-check() { # NAME CONDITION-STATUS [DETAIL]
-    cases=$((cases + 1))
-    if [ "$2" -eq 0 ]; then
-        echo "ok: $1"
-    else
-        echo "FAIL: $1${3:+: $3}" >&2
-        failures=$((failures + 1))
-    fi
-}
+. "$(dirname "$0")/checks.sh"
 
 # The java block of the README that declares the class.
 mkdir -p "$work/src" "$work/classes"
