@@ -134,8 +134,8 @@ class KelvaneCryptoCommandsTest {
         return Pkcs11Tool.exec(command);
     }
 
-    /** Key specs, what generate-key says, or its usage error's text. */
-    static Stream<Arguments> keySpecs() {
+    /** Key types, what generate-key says, or its usage error's text. */
+    static Stream<Arguments> keyTypes() {
         return Stream.of(
                 Arguments.of("rsa:1024", 0, "Generated RSA 1024-bit key pair 'g' \\(ID [0-9a-f]{40}\\): "
                         + "public key handle \\d+, private key handle \\d+"),
@@ -151,9 +151,9 @@ class KelvaneCryptoCommandsTest {
     }
 
     @ParameterizedTest(name = "generate-key {0}")
-    @MethodSource("keySpecs")
-    void generateKeySaysWhatItMade(String spec, int status, String expected) {
-        Run run = kelvane("generate-key", spec, "--label", "g");
+    @MethodSource("keyTypes")
+    void generateKeySaysWhatItMade(String keyType, int status, String expected) {
+        Run run = kelvane("generate-key", keyType, "--label", "g");
         assertEquals(status, run.status(), run.err());
         String shown = status == 0 ? run.out().strip() : run.err().lines().findFirst().orElse("");
         assertTrue(shown.matches(expected), shown);

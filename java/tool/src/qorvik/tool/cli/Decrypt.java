@@ -29,7 +29,7 @@ import qorvik.tool.cli.crypto.Streams;
     "Without --iv the IV is read from the start of the file, where encrypt without --iv put it."})
 public final class Decrypt extends KelvaneCommand {
     @Spec
-    CommandLine.Model.CommandSpec spec;
+    CommandLine.Model.CommandSpec command;
 
     @Parameters(index = "0", paramLabel = "FILE", description = "The file to decrypt.")
     Path input;
@@ -45,11 +45,11 @@ public final class Decrypt extends KelvaneCommand {
 
     @Override
     protected int execute(CommandContext context) throws Exception {
-        name.require(spec);
+        name.require(command);
         NativeSession session = context.userSession(false);
         KeyLookup.Key key = CryptoCommands.key(session, name, "secret or private key", CKO_SECRET_KEY, CKO_PRIVATE_KEY);
-        Algorithms.Cipher cipher = CryptoCommands.cipher(spec, cipherOptions.mechanism, key.keyType());
-        byte[] iv = cipherOptions.iv(spec, cipher);
+        Algorithms.Cipher cipher = CryptoCommands.cipher(command, cipherOptions.mechanism, key.keyType());
+        byte[] iv = cipherOptions.iv(command, cipher);
         boolean done = false;
         try (InputStream in = DataFiles.open(input); OutputStream out = DataFiles.create(output, context.out())) {
             if (cipher.ivLength() > 0 && iv == null) {
@@ -65,7 +65,7 @@ public final class Decrypt extends KelvaneCommand {
             } else {
                 long size = DataFiles.size(input);
                 try (Progress progress = Progress.onTerminal(context.err(), "decrypt", size)) {
-                    new Streams(session).decrypt(cipher.mechanism(iv, cipherOptions.aad(spec), cipherOptions.tagBits),
+                    new Streams(session).decrypt(cipher.mechanism(iv, cipherOptions.aad(command), cipherOptions.tagBits),
                             key.handle(), in, out, progress);
                 }
             }

@@ -18,7 +18,7 @@ public final class Delete extends KelvaneCommand {
     ObjectSelector selector;
 
     @Spec
-    CommandSpec spec;
+    CommandSpec command;
 
     @Option(names = "--all", description = "Destroy every matching object.")
     boolean all;
@@ -26,7 +26,7 @@ public final class Delete extends KelvaneCommand {
     @Override
     protected int execute(CommandContext context) throws Exception {
         if (selector.empty()) {
-            throw new CommandLine.ParameterException(spec.commandLine(),
+            throw new CommandLine.ParameterException(command.commandLine(),
                     "choose the objects with --type, --label or --id");
         }
         NativeSession session = context.userSession(true);

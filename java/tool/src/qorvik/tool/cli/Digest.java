@@ -22,7 +22,7 @@ import qorvik.tool.cli.crypto.Streams;
     "Prints the digest in hex and the file's name, as sha256sum does, or writes it to --output."})
 public final class Digest extends KelvaneCommand {
     @Spec
-    CommandLine.Model.CommandSpec spec;
+    CommandLine.Model.CommandSpec command;
 
     @Parameters(index = "0", paramLabel = "FILE", description = "The file to digest.")
     Path input;
@@ -40,7 +40,7 @@ public final class Digest extends KelvaneCommand {
         try {
             type = Algorithms.digest(mechanism);
         } catch (IllegalArgumentException e) {
-            throw new CommandLine.ParameterException(spec.commandLine(), e.getMessage());
+            throw new CommandLine.ParameterException(command.commandLine(), e.getMessage());
         }
         NativeSession session = context.openSession(false);
         byte[] digest;

@@ -31,7 +31,7 @@ import qorvik.tool.cli.crypto.Streams;
         + "decrypt without --iv reads it back; with --iv the output is the ciphertext alone."})
 public final class Encrypt extends KelvaneCommand {
     @Spec
-    CommandLine.Model.CommandSpec spec;
+    CommandLine.Model.CommandSpec command;
 
     @Parameters(index = "0", paramLabel = "FILE", description = "The file to encrypt.")
     Path input;
@@ -47,11 +47,11 @@ public final class Encrypt extends KelvaneCommand {
 
     @Override
     protected int execute(CommandContext context) throws Exception {
-        name.require(spec);
+        name.require(command);
         NativeSession session = context.userSession(false);
         KeyLookup.Key key = CryptoCommands.key(session, name, "secret or public key", CKO_SECRET_KEY, CKO_PUBLIC_KEY);
-        Algorithms.Cipher cipher = CryptoCommands.cipher(spec, cipherOptions.mechanism, key.keyType());
-        byte[] iv = cipherOptions.iv(spec, cipher);
+        Algorithms.Cipher cipher = CryptoCommands.cipher(command, cipherOptions.mechanism, key.keyType());
+        byte[] iv = cipherOptions.iv(command, cipher);
         boolean ivInFile = cipher.ivLength() > 0 && iv == null;
         if (ivInFile) {
             iv = new byte[cipher.ivLength()];
@@ -70,7 +70,7 @@ public final class Encrypt extends KelvaneCommand {
                 long size = DataFiles.size(input);
                 try (InputStream in = DataFiles.open(input);
                      Progress progress = Progress.onTerminal(context.err(), "encrypt", size)) {
-                    new Streams(session).encrypt(cipher.mechanism(iv, cipherOptions.aad(spec), cipherOptions.tagBits),
+                    new Streams(session).encrypt(cipher.mechanism(iv, cipherOptions.aad(command), cipherOptions.tagBits),
                             key.handle(), in, out, progress);
                 }
             }

@@ -17,7 +17,7 @@ import qorvik.tool.cli.crypto.KeyOptions;
         + "of its public value (modulus or point) as ID on both keys."})
 public final class GenerateKey extends KelvaneCommand {
     @Spec
-    CommandLine.Model.CommandSpec spec;
+    CommandLine.Model.CommandSpec command;
 
     @Parameters(index = "0", paramLabel = "KEY", description = "rsa:BITS, ec:CURVE or aes:BITS.")
     String key;
@@ -31,7 +31,7 @@ public final class GenerateKey extends KelvaneCommand {
         try {
             generation = KeyGeneration.parse(key);
         } catch (IllegalArgumentException e) {
-            throw new CommandLine.ParameterException(spec.commandLine(), e.getMessage());
+            throw new CommandLine.ParameterException(command.commandLine(), e.getMessage());
         }
         String label = name.label != null ? name.label : key;
         NativeSession session = context.userSession(true);

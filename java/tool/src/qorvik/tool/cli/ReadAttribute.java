@@ -36,7 +36,7 @@ public final class ReadAttribute extends KelvaneCommand {
     ObjectSelector selector;
 
     @Spec
-    CommandSpec spec;
+    CommandSpec command;
 
     @Option(names = "--login", description = "Log in as the user (needed for private objects).")
     boolean login;
@@ -52,11 +52,11 @@ public final class ReadAttribute extends KelvaneCommand {
     @Override
     protected int execute(CommandContext context) throws Exception {
         if (output != null && attributes.size() != 1) {
-            throw new CommandLine.ParameterException(spec.commandLine(),
+            throw new CommandLine.ParameterException(command.commandLine(),
                     "--output takes exactly one ATTRIBUTE");
         }
         if (selector.empty()) {
-            throw new CommandLine.ParameterException(spec.commandLine(),
+            throw new CommandLine.ParameterException(command.commandLine(),
                     "choose the object with --type, --label or --id");
         }
         NativeSession session = Login.session(context, login, false);

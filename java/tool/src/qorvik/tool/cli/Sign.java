@@ -27,7 +27,7 @@ import qorvik.tool.cli.crypto.Streams;
     "The file goes to the token in parts; EdDSA, which signs the message itself, takes it in one part."})
 public final class Sign extends KelvaneCommand {
     @Spec
-    CommandLine.Model.CommandSpec spec;
+    CommandLine.Model.CommandSpec command;
 
     @Parameters(index = "0", paramLabel = "FILE", description = "The file to sign.")
     Path input;
@@ -51,11 +51,11 @@ public final class Sign extends KelvaneCommand {
 
     @Override
     protected int execute(CommandContext context) throws Exception {
-        name.require(spec);
-        boolean der = CryptoCommands.der(spec, format);
+        name.require(command);
+        boolean der = CryptoCommands.der(command, format);
         NativeSession session = context.userSession(false);
         KeyLookup.Key key = CryptoCommands.key(session, name, "private key", CKO_PRIVATE_KEY);
-        Algorithms.Signing signing = CryptoCommands.signing(spec, mechanism, key.keyType());
+        Algorithms.Signing signing = CryptoCommands.signing(command, mechanism, key.keyType());
         byte[] signature;
         if (signing.multiPart()) {
             long size = DataFiles.size(input);

@@ -32,7 +32,7 @@ import qorvik.tool.cli.crypto.Streams;
     "Exit status 3 when the signature does not match the file."})
 public final class Verify extends KelvaneCommand {
     @Spec
-    CommandLine.Model.CommandSpec spec;
+    CommandLine.Model.CommandSpec command;
 
     @Parameters(index = "0", paramLabel = "FILE", description = "The signed file.")
     Path input;
@@ -53,8 +53,8 @@ public final class Verify extends KelvaneCommand {
 
     @Override
     protected int execute(CommandContext context) throws Exception {
-        name.require(spec);
-        boolean der = CryptoCommands.der(spec, format);
+        name.require(command);
+        boolean der = CryptoCommands.der(command, format);
         byte[] signature;
         try {
             signature = Files.readAllBytes(signatureFile);
@@ -63,7 +63,7 @@ public final class Verify extends KelvaneCommand {
         }
         NativeSession session = context.userSession(false);
         KeyLookup.Key key = CryptoCommands.key(session, name, "public key", CKO_PUBLIC_KEY);
-        Algorithms.Signing signing = CryptoCommands.signing(spec, mechanism, key.keyType());
+        Algorithms.Signing signing = CryptoCommands.signing(command, mechanism, key.keyType());
         if (signing.ecdsa() && der) {
             if (key.curve() == null) {
                 throw new CommandFailure("the key's curve is unknown: give the signature with --format raw");

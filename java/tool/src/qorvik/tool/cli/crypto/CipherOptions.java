@@ -21,31 +21,31 @@ public final class CipherOptions {
     public int tagBits;
 
     /** The IV given, checked against what the cipher takes; null when none was given. */
-    public byte[] iv(CommandLine.Model.CommandSpec spec, Algorithms.Cipher cipher) {
-        byte[] iv = hex(spec, ivHex);
+    public byte[] iv(CommandLine.Model.CommandSpec command, Algorithms.Cipher cipher) {
+        byte[] iv = hex(command, ivHex);
         if (iv != null && cipher.ivLength() == 0) {
-            throw new CommandLine.ParameterException(spec.commandLine(), cipher.name() + " takes no IV");
+            throw new CommandLine.ParameterException(command.commandLine(), cipher.name() + " takes no IV");
         }
         if (iv != null && cipher.type() != Ck.CKM_AES_GCM && iv.length != cipher.ivLength()) {
-            throw new CommandLine.ParameterException(spec.commandLine(),
+            throw new CommandLine.ParameterException(command.commandLine(),
                     cipher.name() + " takes a " + cipher.ivLength() + "-byte IV, not " + iv.length);
         }
         if (aadHex != null && cipher.type() != Ck.CKM_AES_GCM) {
-            throw new CommandLine.ParameterException(spec.commandLine(), "--aad goes with aes-gcm only");
+            throw new CommandLine.ParameterException(command.commandLine(), "--aad goes with aes-gcm only");
         }
         return iv;
     }
 
     /** aes-gcm's additional data, or null. */
-    public byte[] aad(CommandLine.Model.CommandSpec spec) {
-        return hex(spec, aadHex);
+    public byte[] aad(CommandLine.Model.CommandSpec command) {
+        return hex(command, aadHex);
     }
 
-    private static byte[] hex(CommandLine.Model.CommandSpec spec, String text) {
+    private static byte[] hex(CommandLine.Model.CommandSpec command, String text) {
         try {
             return text == null ? null : new KeyOptions.HexConverter().convert(text);
         } catch (CommandLine.TypeConversionException e) {
-            throw new CommandLine.ParameterException(spec.commandLine(), e.getMessage());
+            throw new CommandLine.ParameterException(command.commandLine(), e.getMessage());
         }
     }
 }

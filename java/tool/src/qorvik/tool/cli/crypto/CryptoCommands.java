@@ -24,27 +24,27 @@ public final class CryptoCommands {
     }
 
     /** The signature mechanism named, or the key type's default; a wrong name is a usage error. */
-    public static Algorithms.Signing signing(CommandLine.Model.CommandSpec spec, String name, int keyType) {
+    public static Algorithms.Signing signing(CommandLine.Model.CommandSpec command, String name, int keyType) {
         try {
             return Algorithms.signing(name, keyType);
         } catch (IllegalArgumentException e) {
-            throw new CommandLine.ParameterException(spec.commandLine(), e.getMessage());
+            throw new CommandLine.ParameterException(command.commandLine(), e.getMessage());
         }
     }
 
     /** The cipher named, or the key type's default; a wrong name is a usage error. */
-    public static Algorithms.Cipher cipher(CommandLine.Model.CommandSpec spec, String name, int keyType) {
+    public static Algorithms.Cipher cipher(CommandLine.Model.CommandSpec command, String name, int keyType) {
         try {
             return Algorithms.cipher(name, keyType);
         } catch (IllegalArgumentException e) {
-            throw new CommandLine.ParameterException(spec.commandLine(), e.getMessage());
+            throw new CommandLine.ParameterException(command.commandLine(), e.getMessage());
         }
     }
 
     /** True for --format der, false for raw; anything else is a usage error. */
-    public static boolean der(CommandLine.Model.CommandSpec spec, String format) {
+    public static boolean der(CommandLine.Model.CommandSpec command, String format) {
         if (!format.equals("der") && !format.equals("raw")) {
-            throw new CommandLine.ParameterException(spec.commandLine(), "--format is der or raw, not '" + format + "'");
+            throw new CommandLine.ParameterException(command.commandLine(), "--format is der or raw, not '" + format + "'");
         }
         return format.equals("der");
     }

@@ -32,16 +32,16 @@ public final class KeyGeneration {
         this.curve = curve;
     }
 
-    /** Parses {@code rsa:2048}, {@code ec:P-256}, {@code aes:256}; a bad spec's text says why. */
-    public static KeyGeneration parse(String spec) {
-        int colon = spec.indexOf(':');
-        String type = (colon < 0 ? spec : spec.substring(0, colon)).toLowerCase(Locale.ROOT);
-        String size = colon < 0 ? "" : spec.substring(colon + 1);
+    /** Parses {@code rsa:2048}, {@code ec:P-256}, {@code aes:256}; a bad one's text says why. */
+    public static KeyGeneration parse(String keyType) {
+        int colon = keyType.indexOf(':');
+        String type = (colon < 0 ? keyType : keyType.substring(0, colon)).toLowerCase(Locale.ROOT);
+        String size = colon < 0 ? "" : keyType.substring(colon + 1);
         switch (type) {
             case "rsa": {
-                int bits = number(spec, size);
+                int bits = number(keyType, size);
                 if (bits < 1024 || bits > 16384 || bits % 8 != 0) {
-                    throw new IllegalArgumentException("RSA keys are 1024 to 16384 bits, a multiple of 8: " + spec);
+                    throw new IllegalArgumentException("RSA keys are 1024 to 16384 bits, a multiple of 8: " + keyType);
                 }
                 return new KeyGeneration(Kind.RSA, bits, null);
             }
@@ -53,22 +53,22 @@ public final class KeyGeneration {
                 return new KeyGeneration(Kind.EC, curve.bits(), curve);
             }
             case "aes": {
-                int bits = number(spec, size);
+                int bits = number(keyType, size);
                 if (bits != 128 && bits != 192 && bits != 256) {
-                    throw new IllegalArgumentException("AES keys are 128, 192 or 256 bits: " + spec);
+                    throw new IllegalArgumentException("AES keys are 128, 192 or 256 bits: " + keyType);
                 }
                 return new KeyGeneration(Kind.AES, bits, null);
             }
             default:
-                throw new IllegalArgumentException("a key is rsa:BITS, ec:CURVE or aes:BITS, not '" + spec + "'");
+                throw new IllegalArgumentException("a key is rsa:BITS, ec:CURVE or aes:BITS, not '" + keyType + "'");
         }
     }
 
-    private static int number(String spec, String digits) {
+    private static int number(String keyType, String digits) {
         try {
             return Integer.parseInt(digits);
         } catch (NumberFormatException e) {
-            throw new IllegalArgumentException("no key size in '" + spec + "'");
+            throw new IllegalArgumentException("no key size in '" + keyType + "'");
         }
     }
 

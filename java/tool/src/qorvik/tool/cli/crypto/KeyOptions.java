@@ -19,9 +19,9 @@ public final class KeyOptions {
     }
 
     /** Either option set, or a usage error naming both. */
-    public void require(CommandLine.Model.CommandSpec spec) {
+    public void require(CommandLine.Model.CommandSpec command) {
         if (label == null && idHex == null) {
-            throw new CommandLine.ParameterException(spec.commandLine(), "name the key with --label or --id");
+            throw new CommandLine.ParameterException(command.commandLine(), "name the key with --label or --id");
         }
     }
 
