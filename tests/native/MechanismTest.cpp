@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "BridgeTest.h"
-#include "convert/Mechanism.h"
+#include "MechanismFixture.h"
 
 namespace kt {
 namespace {
@@ -69,29 +68,8 @@ std::vector<DerivationRow> derivationRows() {
     return rows;
 }
 
-class MechanismTest : public BridgeTest {
+class MechanismTest : public MechanismFixture {
   protected:
-    // new <classPath>(args...) through the constructor of that signature.
-    jobject construct(const char* classPath, const char* signature, ...) {
-        jclass cls = env->FindClass(classPath);
-        if (cls == nullptr) {
-            env->ExceptionClear();
-            ADD_FAILURE() << "class not found: " << classPath;
-            return nullptr;
-        }
-        jmethodID ctor = env->GetMethodID(cls, "<init>", signature);
-        EXPECT_NE(ctor, nullptr) << classPath << signature;
-        va_list args;
-        va_start(args, signature);
-        jobject obj = ctor ? env->NewObjectV(cls, ctor, args) : nullptr;
-        va_end(args);
-        env->DeleteLocalRef(cls);
-        return obj;
-    }
-    jobject mechanism(CK_MECHANISM_TYPE type, jobject parameter) {
-        return construct("qorvik/Mechanism", "(ILjava/lang/Object;)V", static_cast<jint>(type),
-                         parameter);
-    }
     jobject oaep(jint hash, jint mgf, jint source, jobject data) {
         return construct("qorvik/params/OAEPParams", "(III[B)V", hash, mgf, source, data);
     }
@@ -163,13 +141,6 @@ class MechanismTest : public BridgeTest {
                          isSender ? JNI_TRUE : JNI_FALSE, randomA, randomB, publicData);
     }
 
-    // A char[] holding the UTF-16 units of s.
-    jcharArray javaChars(const std::u16string& s) {
-        jcharArray array = env->NewCharArray(static_cast<jsize>(s.size()));
-        env->SetCharArrayRegion(array, 0, static_cast<jsize>(s.size()),
-                                reinterpret_cast<const jchar*>(s.data()));
-        return array;
-    }
     // Sets a public field the constructors do not reach (handles, a null Boolean).
     void setField(jobject object, const char* name, const char* signature, jobject value) {
         jclass cls = env->GetObjectClass(object);
@@ -186,21 +157,6 @@ class MechanismTest : public BridgeTest {
         env->DeleteLocalRef(cls);
     }
 
-    // The message of the conversion's failure; a failed conversion must leave
-    // no parameter behind.
-    std::string failureOf(jobject jMechanism) {
-        CK_MECHANISM m{0, nullptr, 0};
-        try {
-            Mechanism2CKMechanism(env, jMechanism, &m);
-        } catch (const MessageFailure& f) {
-            EXPECT_EQ(m.pParameter, nullptr);
-            EXPECT_EQ(m.ulParameterLen, 0u);
-            EXPECT_FALSE(env->ExceptionCheck()) << "a lookup left its error pending";
-            return f.message;
-        }
-        FreeMechanism(&m);
-        return "<converted>";
-    }
 };
 
 // ---- Dispatch -----------------------------------------------------------------

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "BridgeTest.h"
+#include "MechanismFixture.h"
 #include "UlongWidth.h"
 #include "convert/AttributeTemplate.h"
 #include "convert/Mechanism.h"
@@ -192,7 +192,7 @@ std::string hexType(CK_MECHANISM_TYPE type) {
     return text;
 }
 
-class ModernMechanismTest : public BridgeTest {
+class ModernMechanismTest : public MechanismFixture {
   protected:
     void SetUp() override {
         BridgeTest::SetUp();
@@ -205,34 +205,7 @@ class ModernMechanismTest : public BridgeTest {
         BridgeTest::TearDown();
     }
 
-    jobject construct(const char* classPath, const char* signature, ...) {
-        jclass cls = env->FindClass(classPath);
-        if (cls == nullptr) {
-            env->ExceptionClear();
-            ADD_FAILURE() << "class not found: " << classPath;
-            return nullptr;
-        }
-        jmethodID ctor = env->GetMethodID(cls, "<init>", signature);
-        EXPECT_NE(ctor, nullptr) << classPath << signature;
-        if (ctor == nullptr) env->ExceptionClear();
-        va_list args;
-        va_start(args, signature);
-        jobject obj = ctor ? env->NewObjectV(cls, ctor, args) : nullptr;
-        va_end(args);
-        env->DeleteLocalRef(cls);
-        return obj;
-    }
-    jobject mechanism(CK_MECHANISM_TYPE type, jobject parameter) {
-        return construct("qorvik/Mechanism", "(ILjava/lang/Object;)V", static_cast<jint>(type),
-                         parameter);
-    }
     jobject bytes(const std::string& s) { return javaBytes(s); }
-    jcharArray chars(const std::u16string& s) {
-        jcharArray array = env->NewCharArray(static_cast<jsize>(s.size()));
-        env->SetCharArrayRegion(array, 0, static_cast<jsize>(s.size()),
-                                reinterpret_cast<const jchar*>(s.data()));
-        return array;
-    }
     jobject aesCtr(jint counterBits, jobject counterBlock) {
         return construct("qorvik/params/AESCTRParams", "(I[B)V", counterBits, counterBlock);
     }
@@ -262,21 +235,6 @@ class ModernMechanismTest : public BridgeTest {
         return construct(("qorvik/params/" + className).c_str(), "()V");
     }
 
-    // The message of the conversion's failure; a failed conversion leaves no
-    // parameter behind and no Java exception pending.
-    std::string failureOf(jobject jMechanism) {
-        CK_MECHANISM m{0, nullptr, 0};
-        try {
-            Mechanism2CKMechanism(env, jMechanism, &m);
-        } catch (const MessageFailure& f) {
-            EXPECT_EQ(m.pParameter, nullptr);
-            EXPECT_EQ(m.ulParameterLen, 0u);
-            EXPECT_FALSE(env->ExceptionCheck()) << "a lookup left its error pending";
-            return f.message;
-        }
-        FreeMechanism(&m);
-        return "<converted>";
-    }
 
     // ---- The expected records ----------------------------------------------
 
@@ -426,19 +384,19 @@ class ModernMechanismTest : public BridgeTest {
              cbcData(bytes(kIv16), bytes("")), aesCbcDataRecord(kIv16, ""), Via::kDerive},
             {"PBKDF2", CKM_PKCS5_PBKD2,
              pbkdf2(CKZ_SALT_SPECIFIED, bytes(std::string("salt\x00\xFF", 6)), 1000,
-                    CKP_PKCS5_PBKD2_HMAC_SHA256, nullptr, chars(javaPassword)),
+                    CKP_PKCS5_PBKD2_HMAC_SHA256, nullptr, javaChars(javaPassword)),
              pbkdf2Record(CKZ_SALT_SPECIFIED, std::string("salt\x00\xFF", 6), 1000,
                           CKP_PKCS5_PBKD2_HMAC_SHA256, none(), utf8Password),
              Via::kGenerate},
             {"PBKDF2 vendor identifiers, PRF data, no salt", CKM_PKCS5_PBKD2,
              pbkdf2(static_cast<jint>(0x80000002u), nullptr, 0x7FFFFFFF,
-                    static_cast<jint>(0xFFFFFFFEu), bytes("prf data"), chars(u"pw")),
+                    static_cast<jint>(0xFFFFFFFEu), bytes("prf data"), javaChars(u"pw")),
              pbkdf2Record(CK_ULONG(0x80000002u), none(), 0x7FFFFFFF, CK_ULONG(0xFFFFFFFEu),
                           std::string("prf data"), "pw"),
              Via::kGenerate},
             {"PBKDF2 empty password", CKM_PKCS5_PBKD2,
              pbkdf2(CKZ_SALT_SPECIFIED, bytes(""), 1, CKP_PKCS5_PBKD2_HMAC_SHA1, bytes(""),
-                    chars(u"")),
+                    javaChars(u"")),
              pbkdf2Record(CKZ_SALT_SPECIFIED, std::string(), 1, CKP_PKCS5_PBKD2_HMAC_SHA1,
                           std::string(), ""),
              Via::kGenerate},
@@ -485,7 +443,7 @@ class ModernMechanismTest : public BridgeTest {
                          range("m_tagBits")});
         cases.push_back({"KEY-WRAP-PAD Integer", CKM_AES_KEY_WRAP_PAD, javaInteger(4),
                          "Mechanism2CKMechanism - IV must be a byte array"});
-        cases.push_back({"KEY-WRAP-PAD char[]", CKM_AES_KEY_WRAP_PAD, chars(u"ivivivio"),
+        cases.push_back({"KEY-WRAP-PAD char[]", CKM_AES_KEY_WRAP_PAD, javaChars(u"ivivivio"),
                          "Mechanism2CKMechanism - IV must be a byte array"});
         for (CK_MECHANISM_TYPE type :
              {CKM_RSA_PKCS_PSS, CKM_SHA1_RSA_PKCS_PSS, CKM_SHA224_RSA_PKCS_PSS,
@@ -502,7 +460,7 @@ class ModernMechanismTest : public BridgeTest {
         }
         for (CK_MECHANISM_TYPE type :
              {CKM_DES_ECB_ENCRYPT_DATA, CKM_DES3_ECB_ENCRYPT_DATA, CKM_AES_ECB_ENCRYPT_DATA}) {
-            for (jobject other : {javaInteger(1), static_cast<jobject>(chars(u"data")),
+            for (jobject other : {javaInteger(1), static_cast<jobject>(javaChars(u"data")),
                                   cbcData(bytes(kIv8), bytes("data"))}) {
                 cases.push_back({"data of another class", type, other,
                                  "Mechanism2CKMechanism - data must be a byte array"});
@@ -533,11 +491,11 @@ class ModernMechanismTest : public BridgeTest {
               std::u16string(u"x") + char16_t(0xDBFF) + u"y"}) {
             cases.push_back(
                 {"lone surrogate", CKM_PKCS5_PBKD2,
-                 pbkdf2(CKZ_SALT_SPECIFIED, bytes("salt"), 1, 1, bytes("prf"), chars(lone)),
+                 pbkdf2(CKZ_SALT_SPECIFIED, bytes("salt"), 1, 1, bytes("prf"), javaChars(lone)),
                  "Mechanism2CKMechanism - password character out of range"});
         }
         cases.push_back({"negative iterations", CKM_PKCS5_PBKD2,
-                         pbkdf2(CKZ_SALT_SPECIFIED, bytes("salt"), -1, 1, nullptr, chars(u"pw")),
+                         pbkdf2(CKZ_SALT_SPECIFIED, bytes("salt"), -1, 1, nullptr, javaChars(u"pw")),
                          range("m_iterations")});
         cases.push_back(
             {"null nonce", CKM_AES_CCM, ccm(16, nullptr, bytes("aad"), 16), isNull("m_nonce")});
@@ -556,10 +514,10 @@ class ModernMechanismTest : public BridgeTest {
             {"PSSParams", pss(1, 1, 1)},
             {"ECDH1DeriveParams", ecdh(1, nullptr, bytes("p"))},
             {"CBCEncryptDataParams", cbcData(bytes(kIv16), bytes("d"))},
-            {"PBKDF2Params", pbkdf2(1, nullptr, 1, 1, nullptr, chars(u"p"))},
+            {"PBKDF2Params", pbkdf2(1, nullptr, 1, 1, nullptr, javaChars(u"p"))},
             {"byte[]", bytes(kIv16)},
-            {"PBEParams", construct("qorvik/params/PBEParams", "([C[C[CI)V", nullptr, chars(u"pw"),
-                                    chars(u"salt"), 1)}};
+            {"PBEParams", construct("qorvik/params/PBEParams", "([C[C[CI)V", nullptr, javaChars(u"pw"),
+                                    javaChars(u"salt"), 1)}};
         for (const NewRow& row : kNewRows) {
             if (row.parameterClass[0] == '\0') continue;
             for (const auto& [name, object] : foreign) {
@@ -605,7 +563,7 @@ TEST_F(ModernMechanismTest, FailureInsideTheOwnerPropagatesAndFreesWhatWasCopied
     try {
         MechanismRecord record(
             env, mechanism(CKM_PKCS5_PBKD2, pbkdf2(1, bytes("salt"), 1, 1, bytes("prf"),
-                                                   chars(std::u16string(1, char16_t(0xD801))))));
+                                                   javaChars(std::u16string(1, char16_t(0xD801))))));
         ADD_FAILURE() << "expected a failure";
     } catch (const MessageFailure& f) {
         EXPECT_STREQ(f.message, "Mechanism2CKMechanism - password character out of range");
@@ -848,7 +806,7 @@ TEST_F(ModernMechanismThroughModuleTest, Pbkdf2AndCcmRecordsAsTheModuleLogsThem)
     std::string received =
         handToModule(mechanism(CKM_PKCS5_PBKD2,
                                pbkdf2(CKZ_SALT_SPECIFIED, bytes(salt), 4096,
-                                      CKP_PKCS5_PBKD2_HMAC_SHA512, nullptr, chars(u"pass\u00E9"))),
+                                      CKP_PKCS5_PBKD2_HMAC_SHA512, nullptr, javaChars(u"pass\u00E9"))),
                      Via::kGenerate);
     expectNoException();
     const std::size_t head = 2 * sizeof(CK_ULONG);
@@ -918,7 +876,7 @@ TEST_F(ModernMechanismThroughModuleTest, ConversionFailureStopsBeforeTheModule) 
           "Mechanism2CKMechanism - m_publicData is NULL"}},
         {Via::kGenerate,
          {"", CKM_PKCS5_PBKD2,
-          pbkdf2(1, bytes("salt"), 1, 1, nullptr, chars(std::u16string(1, char16_t(0xDFFF)))),
+          pbkdf2(1, bytes("salt"), 1, 1, nullptr, javaChars(std::u16string(1, char16_t(0xDFFF)))),
           "Mechanism2CKMechanism - password character out of range"}}};
     const std::vector<std::string> methods = {"J_EncryptInit", "J_SignInit", "J_DeriveKey",
                                               "J_GenerateKey"};
