@@ -1,0 +1,317 @@
+package qorvik.provider;
+
+import java.lang.ref.Cleaner;
+import java.security.ProviderException;
+import java.util.ArrayDeque;
+import java.util.Arrays;
+
+import qorvik.Attribute;
+import qorvik.CryptokiException;
+import qorvik.nat.CryptokiLock;
+import qorvik.nat.NativeCryptoki;
+import qorvik.nat.NativeSession;
+import qorvik.nat.NativeSlot;
+
+/**
+ * The token a provider works on: its slot, the user's login, and a small pool of sessions.
+ *
+ * <p>Every native call is made holding {@link CryptokiLock}. Sessions come from the pool and go
+ * back when their operation ends, so a digest or a signature costs no session opening. One
+ * session, never pooled, holds the login and the session objects (generated and imported keys),
+ * which live as long as it does.
+ */
+final class Token {
+    /** Idle sessions kept open; more are opened when threads need them, and closed on return. */
+    static final int MAX_IDLE = 16;
+
+    static final Cleaner CLEANER = Cleaner.create();
+
+    /** Work on one session, made holding the module's lock. */
+    @FunctionalInterface
+    interface SessionCall<T> {
+        T call(TokenSession session) throws CryptokiException;
+    }
+
+    final NativeCryptoki cryptoki;
+    final NativeSlot slot;
+    /** How messages and prompts name the token: its label, or the slot. */
+    final String displayName;
+    private final ProviderConfig config;
+    private final ArrayDeque<TokenSession> idle = new ArrayDeque<>();
+    private TokenSession home;
+    private boolean loggedIn;
+    private char[] userPin;
+    private boolean readOnly;
+
+    private Token(ProviderConfig config, NativeCryptoki cryptoki, NativeSlot slot, String displayName) {
+        this.config = config;
+        this.cryptoki = cryptoki;
+        this.slot = slot;
+        this.displayName = displayName;
+    }
+
+    /** The token the configuration names, on the JVM's module. */
+    static Token open(ProviderConfig config) {
+        NativeCryptoki cryptoki = ModuleHub.acquire(config.library);
+        try {
+            return CryptokiLock.call(() -> {
+                NativeSlot slot = SlotChoice.choose(cryptoki, config);
+                String label = slot.J_GetTokenInfo().getLabel().trim();
+                return new Token(config, cryptoki, slot, "token '" + label + "' (slot "
+                        + Integer.toUnsignedString(slot.getSlotID()) + ")");
+            });
+        } catch (CryptokiException e) {
+            throw new ProviderException("Kelvane: cannot reach the token of " + config.source + ": "
+                    + Failures.describe(e), e);
+        }
+    }
+
+    ProviderConfig config() {
+        return config;
+    }
+
+    // Sessions
+
+    /** An idle session, or a new one; logs the user in first when the configuration gives a PIN. */
+    TokenSession borrow() throws CryptokiException {
+        loginFromConfigIfNeeded();
+        synchronized (idle) {
+            TokenSession s = idle.pollFirst();
+            if (s != null) {
+                return s;
+            }
+        }
+        return CryptokiLock.call(this::openSession);
+    }
+
+    /** Back to the pool; a session with an unfinished operation, or one too many, is closed. */
+    void giveBack(TokenSession s) {
+        if (!s.operationActive) {
+            synchronized (idle) {
+                if (idle.size() < MAX_IDLE) {
+                    idle.addFirst(s);
+                    return;
+                }
+            }
+        }
+        try {
+            CryptokiLock.run(s.nat::J_CloseSession);
+        } catch (CryptokiException e) {
+            // The session is gone either way; nothing holds it any more.
+        }
+    }
+
+    /** Runs {@code work} on a pooled session, holding the module's lock for its whole length. */
+    <T> T call(SessionCall<T> work) throws CryptokiException {
+        TokenSession s = borrow();
+        try {
+            return CryptokiLock.call(() -> work.call(s));
+        } finally {
+            giveBack(s);
+        }
+    }
+
+    /** Runs {@code work} on the session holding the session objects. */
+    <T> T callHome(SessionCall<T> work) throws CryptokiException {
+        loginFromConfigIfNeeded();
+        return CryptokiLock.call(() -> work.call(home()));
+    }
+
+    /**
+     * A session for an operation of several calls, held by {@code owner} until {@link Lease#close}.
+     * If the owner is dropped without closing, the session is given back (closed, if its operation
+     * was left unfinished) when the owner is collected.
+     */
+    Lease lease(Object owner) throws CryptokiException {
+        return new Lease(owner, this, borrow());
+    }
+
+    /** A session lent to an engine for one operation. */
+    static final class Lease implements AutoCloseable {
+        final TokenSession session;
+        private final Cleaner.Cleanable cleanable;
+
+        private Lease(Object owner, Token token, TokenSession session) {
+            this.session = session;
+            this.cleanable = CLEANER.register(owner, new GiveBack(token, session));
+        }
+
+        /** Gives the session back; the second and later calls do nothing. */
+        @Override
+        public void close() {
+            cleanable.clean();
+        }
+    }
+
+    /** The cleaning action of a lease: refers to the token and the session, never to the owner. */
+    private static final class GiveBack implements Runnable {
+        private final Token token;
+        private final TokenSession session;
+
+        GiveBack(Token token, TokenSession session) {
+            this.token = token;
+            this.session = session;
+        }
+
+        @Override
+        public void run() {
+            token.giveBack(session);
+        }
+    }
+
+    // Session objects
+
+    /** Creates a session object (CKA_TOKEN false is the caller's) and returns its handle. */
+    long createObject(Attribute[] template) throws CryptokiException {
+        return callHome(s -> s.nat.J_CreateObject(template));
+    }
+
+    /** Destroys {@code handle} when {@code owner} is collected (for session objects). */
+    void destroyWhenUnreachable(Object owner, long handle) {
+        CLEANER.register(owner, new Destroy(this, handle));
+    }
+
+    void destroyObject(long handle) throws CryptokiException {
+        callHome(s -> {
+            s.nat.J_DestroyObject(handle);
+            return null;
+        });
+    }
+
+    private static final class Destroy implements Runnable {
+        private final Token token;
+        private final long handle;
+
+        Destroy(Token token, long handle) {
+            this.token = token;
+            this.handle = handle;
+        }
+
+        @Override
+        public void run() {
+            try {
+                token.destroyObject(handle);
+            } catch (CryptokiException | RuntimeException e) {
+                // A collected key's object is gone with its session at the latest.
+            }
+        }
+    }
+
+    // Login
+
+    boolean loggedIn() {
+        return CryptokiLock.call(() -> loggedIn);
+    }
+
+    /**
+     * Logs the user in with {@code pin}. Already logged in with the same PIN: nothing to do;
+     * with another, the user is logged out and in again, so a wrong PIN is never taken for right.
+     */
+    void login(char[] pin) throws CryptokiException {
+        CryptokiLock.run(() -> {
+            if (loggedIn && Arrays.equals(pin, userPin)) {
+                return;
+            }
+            TokenSession s = home();
+            if (loggedIn) {
+                s.nat.J_Logout();
+                loggedIn = false;
+                wipeUserPin();
+            }
+            try {
+                s.nat.J_Login(Ck.CKU_USER, new String(pin));
+            } catch (CryptokiException e) {
+                if (e.getCode() != Ck.CKR_USER_ALREADY_LOGGED_IN) {
+                    throw e;
+                }
+            }
+            loggedIn = true;
+            userPin = pin.clone();
+        });
+    }
+
+    void logout() throws CryptokiException {
+        CryptokiLock.run(() -> {
+            if (!loggedIn) {
+                return;
+            }
+            loggedIn = false;
+            wipeUserPin();
+            home().nat.J_Logout();
+        });
+    }
+
+    /** The second authentication of a key that asks for it on each use: a context-specific login. */
+    void contextLogin(TokenSession s) throws CryptokiException, PinSource.PinUnavailable {
+        char[] pin;
+        if (config.signerPin != null) {
+            pin = config.signerPin.read(displayName);
+        } else {
+            pin = CryptokiLock.call(() -> userPin == null ? null : userPin.clone());
+            if (pin == null) {
+                throw new PinSource.PinUnavailable("the key asks for its PIN on each use, and neither "
+                        + "'signerPin' nor a login PIN is known");
+            }
+        }
+        try {
+            char[] given = pin;
+            CryptokiLock.run(() -> s.nat.J_Login(Ck.CKU_CONTEXT_SPECIFIC, new String(given)));
+        } finally {
+            Arrays.fill(pin, '\0');
+        }
+    }
+
+    private void loginFromConfigIfNeeded() throws CryptokiException {
+        if (config.pin == null) {
+            return;
+        }
+        CryptokiLock.run(() -> {
+            if (loggedIn) {
+                return;
+            }
+            char[] pin;
+            try {
+                pin = config.pin.read(displayName);
+            } catch (PinSource.PinUnavailable e) {
+                throw new ProviderException("Kelvane: cannot log in to " + displayName + ": "
+                        + e.getMessage(), e);
+            }
+            try {
+                login(pin);
+            } finally {
+                Arrays.fill(pin, '\0');
+            }
+        });
+    }
+
+    private void wipeUserPin() {
+        if (userPin != null) {
+            Arrays.fill(userPin, '\0');
+            userPin = null;
+        }
+    }
+
+    /** Called holding the lock. */
+    private TokenSession home() throws CryptokiException {
+        if (home == null) {
+            home = openSession();
+        }
+        return home;
+    }
+
+    /** Called holding the lock: read-write where the token allows it, read-only otherwise. */
+    private TokenSession openSession() throws CryptokiException {
+        if (!readOnly) {
+            try {
+                return new TokenSession(slot.J_OpenSession(Ck.CKF_SERIAL_SESSION | Ck.CKF_RW_SESSION));
+            } catch (CryptokiException e) {
+                if (e.getCode() != Ck.CKR_TOKEN_WRITE_PROTECTED) {
+                    throw e;
+                }
+                readOnly = true;
+            }
+        }
+        NativeSession nat = slot.J_OpenSession(Ck.CKF_SERIAL_SESSION);
+        return new TokenSession(nat);
+    }
+}
