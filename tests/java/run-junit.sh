@@ -4,8 +4,11 @@
 # Usage: run-junit.sh --java JAVA --launcher CONSOLE_STANDALONE_JAR --classes TEST_CLASSPATH
 #                     --library LIBKELVANE --softhsm SOFTHSM_MODULE --spy PKCS11_SPY_MODULE
 #                     --token-script SOFTHSM_TOKEN_SCRIPT
+#                     [--provider-jar KELVANE_PROVIDER_JAR --kelvane-jar KELVANE_JAR]
 #
-# TEST_CLASSPATH holds the compiled tests, kelvane.jar and the tool's classes. The token, its
+# TEST_CLASSPATH holds the compiled tests, kelvane.jar, the tool's classes and the provider's.
+# The provider's suites (package qorvik.provider.tests) run in a second JVM, given the jars' paths
+# for keytool and jarsigner. The token, its
 # configuration and the pkcs11-spy log live in one temporary directory, removed on exit.
 #
 #        run-junit.sh --suite keychains --java JAVA --launcher CONSOLE_STANDALONE_JAR
@@ -16,7 +19,7 @@
 set -eu
 
 java=java launcher= classes= library= softhsm= spy= token_script=
-suite=tokens tarnel= readme= sources=
+suite=tokens tarnel= readme= sources= provider_jar= kelvane_jar=
 while [ $# -gt 0 ]; do
     [ $# -ge 2 ] || { echo "run-junit: $1 needs a value" >&2; exit 2; }
     case $1 in
@@ -31,6 +34,8 @@ while [ $# -gt 0 ]; do
         --tarnel) tarnel=$2 ;;
         --readme) readme=$2 ;;
         --sources) sources=$2 ;;
+        --provider-jar) provider_jar=$2 ;;
+        --kelvane-jar) kelvane_jar=$2 ;;
         *) echo "run-junit: unknown option $1" >&2; exit 2 ;;
     esac
     shift 2
@@ -46,38 +51,53 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-junit.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM HUP
 
-# Shows the run's output and exits with its status; a -Xcheck:jni warning fails the run even
-# when every test passed.
-finish() {
+# Shows a run's output; a -Xcheck:jni warning fails the run even when every test passed.
+# Returns the run's status.
+report() {
     cat "$work/junit.out"
     warnings=$(grep -c 'WARNING in native method' "$work/junit.out" || true)
     if [ "$warnings" -ne 0 ]; then
         echo "run-junit: FAILED: $warnings -Xcheck:jni warnings (WARNING in native method)" >&2
-        exit 1
+        return 1
     fi
-    exit "$1"
+    return "$1"
 }
 
-# Runs the suites of one package under -Xcheck:jni with the given -D options, then finishes.
-run_suites() {
+# Runs the suites of one package under -Xcheck:jni with the given options (launcher options
+# first, up to "--", then -D options) in a JVM of their own, and reports.
+run_package() {
     package=$1
     shift
-    status=0
+    launcher_options=
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do
+        launcher_options="$launcher_options $1"
+        shift
+    done
+    [ $# -gt 0 ] && shift
+    run_status=0
+    # shellcheck disable=SC2086
     "$java" -Xcheck:jni "$@" \
         -jar "$launcher" \
         -cp "$classes" \
-        --select-package "$package" \
+        --select-package "$package" $launcher_options \
         --fail-if-no-tests \
         --disable-banner \
         --disable-ansi-colors \
-        --details=tree >"$work/junit.out" 2>&1 || status=$?
-    finish "$status"
+        --details=tree >"$work/junit.out" 2>&1 || run_status=$?
+    report "$run_status"
+}
+
+# As run_package, then exits with its status.
+run_suites() {
+    status=0
+    run_package "$@" || status=$?
+    exit "$status"
 }
 
 if [ "$suite" = keychains ]; then
     TARNEL_KEYCHAINS=$work/keychains.conf
     export TARNEL_KEYCHAINS
-    run_suites zentrel \
+    run_suites zentrel -- \
         -Dtarnel.library="$tarnel" \
         -Dtarnel.workdir="$work" \
         -Dtarnel.readme="$readme" \
@@ -96,9 +116,21 @@ PKCS11SPY=$softhsm
 PKCS11SPY_OUTPUT=$work/spy.log
 export SOFTHSM2_CONF LD_LIBRARY_PATH PKCS11SPY PKCS11SPY_OUTPUT
 
-run_suites qorvik \
+status=0
+# The provider keeps its module loaded for the life of the JVM, so its suites get a JVM of their own.
+run_package qorvik --exclude-package qorvik.provider.tests -- \
     -Dkelvane.library="$library" \
     -Dkelvane.softhsm="$softhsm" \
     -Dkelvane.spy="$spy" \
     -Dkelvane.spylog="$PKCS11SPY_OUTPUT" \
-    -Dkelvane.tokenlabel="$label"
+    -Dkelvane.tokenlabel="$label" || status=$?
+if [ -n "$provider_jar" ]; then
+    run_package qorvik.provider.tests -- \
+        -Dkelvane.library="$library" \
+        -Dkelvane.softhsm="$softhsm" \
+        -Dkelvane.tokenlabel="$label" \
+        -Dkelvane.providerjar="$provider_jar" \
+        -Dkelvane.jar="$kelvane_jar" \
+        -Dkelvane.workdir="$work" || status=$?
+fi
+exit "$status"
