@@ -1,7 +1,8 @@
 # API documentation of the Java classes: cmake --build build --target javadoc
 # writes build/javadoc/index.html. The contract classes (qorvik.*), the keychain
-# classes (zentrel.keychain) and the command's classes (qorvik.tool.*, which
-# compile against picocli) in one set; documentation lint on, missing comments aside.
+# classes (zentrel.keychain), the command's classes (qorvik.tool.*, which
+# compile against picocli) and the JCA provider (qorvik.provider) in one set;
+# documentation lint on, missing comments aside.
 
 get_filename_component(_kelvane_jdk_bin "${Java_JAVAC_EXECUTABLE}" DIRECTORY)
 find_program(KELVANE_JAVADOC javadoc HINTS "${_kelvane_jdk_bin}" NO_DEFAULT_PATH)
@@ -11,7 +12,8 @@ find_file(KELVANE_PICOCLI_JAR picocli.jar PATHS /usr/share/java NO_DEFAULT_PATH
 set(KELVANE_JAVADOC_SOURCE_ROOTS
     "${PROJECT_SOURCE_DIR}/java/src"
     "${PROJECT_SOURCE_DIR}/java/keychain/src"
-    "${PROJECT_SOURCE_DIR}/java/tool/src")
+    "${PROJECT_SOURCE_DIR}/java/tool/src"
+    "${PROJECT_SOURCE_DIR}/java/provider/src")
 set(KELVANE_JAVADOC_DIR "${CMAKE_BINARY_DIR}/javadoc")
 
 if(KELVANE_JAVADOC)

@@ -3,7 +3,8 @@
 # with cpack, installs it with `apt-get install -y ./kelvane_*.deb`, and runs from it, from /
 # with a clean environment, `kelvane --module /usr/lib/softhsm/libsofthsm2.so list-slots` and
 # the README's Java example (javac and java with /usr/share/java/kelvane.jar and no bridge
-# option: the JDK's default library path finds the installed bridge). Every class, the bridge
+# option: the JDK's default library path finds the installed bridge), and the README's JCA
+# example with /usr/share/java/kelvane-provider.jar alone on the class path. Every class, the bridge
 # and picocli must come from the installed files, nothing from the source or build tree.
 # The package is removed again on every path (a trap), so no later step loads the installed
 # copy; a kelvane package already installed is removed first.
@@ -130,6 +131,23 @@ check "System.loadLibrary found /usr/$jni/libkelvane.so on the default path" $? 
 openssl dgst -sha256 -verify "$work/pub.pem" -signature "$work/document.sig" "$work/document.txt" \
     >/dev/null 2>&1
 check "openssl verifies the example's signature" $?
+
+echo "== package: the README's JCA example on the installed provider jar"
+printf 'library = %s\ntokenLabel = package-test\npin = env:TOKEN_PIN\n' "$softhsm" >"$work/card.cfg"
+javac -cp /usr/share/java/kelvane-provider.jar -d "$work/classes" tests/package/JcaSign.java \
+    2>"$work/javac-jca.err"
+check "JcaSign.java compiles against /usr/share/java/kelvane-provider.jar alone" $? \
+    "$(cat "$work/javac-jca.err")"
+status=0
+(cd / && env -i PATH=/usr/bin:/bin HOME="$work/home" SOFTHSM2_CONF="$SOFTHSM2_CONF" TOKEN_PIN=1234 \
+    java -cp "/usr/share/java/kelvane-provider.jar:$work/classes" JcaSign "$work/card.cfg" \
+    document-key "$work/document.txt" "$work/jca.sig" >"$work/jca.out" 2>"$work/jca.err" </dev/null) ||
+    status=$?
+check "the provider example signs from the installed jars and bridge: exit 0" "$status" \
+    "$(cat "$work/jca.err")"
+openssl dgst -sha256 -verify "$work/pub.pem" -signature "$work/jca.sig" "$work/document.txt" \
+    >/dev/null 2>&1
+check "openssl verifies the provider example's signature" $?
 
 echo "== package: apt-get remove"
 apt-get remove -y -qq --purge kelvane >"$work/remove.log" 2>&1

@@ -54,7 +54,7 @@ for jar in "$build"/java/*.jar; do
     expected="$expected
 share/java/${jar##*/}"
 done
-for jar in kelvane.jar kelvane-tool.jar tarnel.jar; do
+for jar in kelvane.jar kelvane-tool.jar kelvane-provider.jar tarnel.jar; do
     printf '%s\n' "$expected" | grep -qx "share/java/$jar"
     check "the build made $jar, which the package ships" $?
 done

@@ -40,23 +40,9 @@ trap 'exit 1' INT TERM HUP
 
 . "$(dirname "$0")/checks.sh"
 
-# The java block of the README that declares the class.
-mkdir -p "$work/src" "$work/classes"
-awk '
-    /^```java$/ { inside = 1; block = ""; next }
-    inside && /^```$/ { inside = 0; if (block ~ /public final class SignFile /) { printf "%s", block; found = 1; exit } next }
-    inside { block = block $0 "\n" }
-    END { exit !found }
-' "$readme" >"$work/src/SignFile.java" || true
-[ -s "$work/src/SignFile.java" ]
-check "the README shows a java block declaring SignFile" $?
-cmp -s "$work/src/SignFile.java" "$example"
-check "the README's block is $example line for line" $? "$(diff "$example" "$work/src/SignFile.java" | head -n 20)"
-
-"$javac" --release 17 -encoding UTF-8 -Xlint:all -Werror -cp "$jar" -d "$work/classes" \
-    "$work/src/SignFile.java" >"$work/javac.log" 2>&1
-check "the README's example compiles without a warning" $? "$(cat "$work/javac.log")"
-[ -f "$work/classes/SignFile.class" ] || { echo "summary: README example cases $cases, failed $((failures + 1))"; exit 1; }
+. "$(dirname "$0")/readme-block.sh"
+compile_readme_block "$readme" SignFile "$example" "$javac" "$jar" "$work" ||
+    { echo "summary: README example cases $cases, failed $((failures + 1))"; exit 1; }
 
 die() { echo "readme-java-example: $1" >&2; exit 1; }
 token_env=$(sh "$token_script" "$work/token" readme-example 2>&1) || die "no token: $token_env"
