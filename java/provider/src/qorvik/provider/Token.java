@@ -39,7 +39,8 @@ final class Token {
     private final ProviderConfig config;
     private final ArrayDeque<TokenSession> idle = new ArrayDeque<>();
     private TokenSession home;
-    private boolean loggedIn;
+    /** Written holding the lock; read without it to keep the common path free of a second lock. */
+    private volatile boolean loggedIn;
     private char[] userPin;
     private boolean readOnly;
 
@@ -101,11 +102,18 @@ final class Token {
         }
     }
 
-    /** Runs {@code work} on a pooled session, holding the module's lock for its whole length. */
+    /**
+     * Runs {@code work} on a pooled session, holding the module's lock for its whole length. A
+     * session whose work failed is closed rather than pooled: the failure may have left an
+     * operation started on it.
+     */
     <T> T call(SessionCall<T> work) throws CryptokiException {
         TokenSession s = borrow();
         try {
             return CryptokiLock.call(() -> work.call(s));
+        } catch (CryptokiException | RuntimeException | Error e) {
+            s.operationActive = true;
+            throw e;
         } finally {
             giveBack(s);
         }
@@ -200,7 +208,7 @@ final class Token {
     // Login
 
     boolean loggedIn() {
-        return CryptokiLock.call(() -> loggedIn);
+        return loggedIn;
     }
 
     /**
@@ -262,7 +270,7 @@ final class Token {
     }
 
     private void loginFromConfigIfNeeded() throws CryptokiException {
-        if (config.pin == null) {
+        if (config.pin == null || loggedIn) {
             return;
         }
         CryptokiLock.run(() -> {
