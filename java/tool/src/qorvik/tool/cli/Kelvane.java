@@ -14,6 +14,7 @@ import picocli.CommandLine.Option;
 import picocli.CommandLine.ScopeType;
 
 import qorvik.CryptokiException;
+import qorvik.nat.CryptokiLock;
 
 /**
  * The kelvane command: the keys and mechanisms of a PKCS#11 token, through the bridge.
@@ -98,11 +99,14 @@ public final class Kelvane {
     /**
      * Runs the command with the given arguments, streams, environment (PIN variables, HOME and
      * XDG_DATA_HOME are read from it) and terminal (null for none); returns the exit status.
+     * The whole run holds {@link CryptokiLock}: the command loads, initialises and finalises the
+     * module, so in a JVM where the security provider shares that module it waits for the
+     * provider's native calls and they wait for it.
      */
     public static int run(String[] args, PrintStream out, PrintStream err,
                           Map<String, String> env, Console console) {
         CommandLine line = commandLine(out, err, env, console);
-        return line.execute(args);
+        return CryptokiLock.call(() -> line.execute(args));
     }
 
     /** The configured command line, for running and for generating completion scripts. */
