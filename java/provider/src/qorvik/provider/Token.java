@@ -39,16 +39,27 @@ final class Token {
     private final ProviderConfig config;
     private final ArrayDeque<TokenSession> idle = new ArrayDeque<>();
     private TokenSession home;
-    /** Written holding the lock; read without it to keep the common path free of a second lock. */
-    private volatile boolean loggedIn;
-    private char[] userPin;
+    /** The user's login, which the module keeps per token: shared with every provider of the slot. */
+    private final SlotLogin login;
     private boolean readOnly;
+
+    /** Whether the user is logged in to a slot's token, and with which PIN. */
+    private static final class SlotLogin {
+        /** Written holding the lock; read without it to keep the common path free of a second lock. */
+        volatile boolean loggedIn;
+        /** Guarded by the lock. */
+        char[] userPin;
+    }
+
+    /** Slot ID to its login; the JVM holds one module, so the ID names the token. Guarded by the lock. */
+    private static final java.util.Map<Integer, SlotLogin> LOGINS = new java.util.HashMap<>();
 
     private Token(ProviderConfig config, NativeCryptoki cryptoki, NativeSlot slot, String displayName) {
         this.config = config;
         this.cryptoki = cryptoki;
         this.slot = slot;
         this.displayName = displayName;
+        this.login = CryptokiLock.call(() -> LOGINS.computeIfAbsent(slot.getSlotID(), id -> new SlotLogin()));
     }
 
     /** The token the configuration names, on the JVM's module. */
@@ -208,23 +219,26 @@ final class Token {
     // Login
 
     boolean loggedIn() {
-        return loggedIn;
+        return login.loggedIn;
     }
 
     /**
      * Logs the user in with {@code pin}. Already logged in with the same PIN: nothing to do;
      * with another, the user is logged out and in again, so a wrong PIN is never taken for right.
+     * The login is the token's, shared by every provider of the slot; one made outside the
+     * providers (a program using the bridge directly) is likewise ended and made again with
+     * {@code pin}.
      */
     void login(char[] pin) throws CryptokiException {
         CryptokiLock.run(() -> {
-            if (loggedIn && Arrays.equals(pin, userPin)) {
+            if (login.loggedIn && Arrays.equals(pin, login.userPin)) {
                 return;
             }
             TokenSession s = home();
-            if (loggedIn) {
-                s.nat.J_Logout();
-                loggedIn = false;
+            if (login.loggedIn) {
+                login.loggedIn = false;
                 wipeUserPin();
+                s.nat.J_Logout();
             }
             try {
                 s.nat.J_Login(Ck.CKU_USER, new String(pin));
@@ -232,18 +246,20 @@ final class Token {
                 if (e.getCode() != Ck.CKR_USER_ALREADY_LOGGED_IN) {
                     throw e;
                 }
+                s.nat.J_Logout();
+                s.nat.J_Login(Ck.CKU_USER, new String(pin));
             }
-            loggedIn = true;
-            userPin = pin.clone();
+            login.userPin = pin.clone();
+            login.loggedIn = true;
         });
     }
 
     void logout() throws CryptokiException {
         CryptokiLock.run(() -> {
-            if (!loggedIn) {
+            if (!login.loggedIn) {
                 return;
             }
-            loggedIn = false;
+            login.loggedIn = false;
             wipeUserPin();
             home().nat.J_Logout();
         });
@@ -255,7 +271,7 @@ final class Token {
         if (config.signerPin != null) {
             pin = config.signerPin.read(displayName);
         } else {
-            pin = CryptokiLock.call(() -> userPin == null ? null : userPin.clone());
+            pin = CryptokiLock.call(() -> login.userPin == null ? null : login.userPin.clone());
             if (pin == null) {
                 throw new PinSource.PinUnavailable("the key asks for its PIN on each use, and neither "
                         + "'signerPin' nor a login PIN is known");
@@ -270,11 +286,11 @@ final class Token {
     }
 
     private void loginFromConfigIfNeeded() throws CryptokiException {
-        if (config.pin == null || loggedIn) {
+        if (config.pin == null || login.loggedIn) {
             return;
         }
         CryptokiLock.run(() -> {
-            if (loggedIn) {
+            if (login.loggedIn) {
                 return;
             }
             char[] pin;
@@ -293,9 +309,9 @@ final class Token {
     }
 
     private void wipeUserPin() {
-        if (userPin != null) {
-            Arrays.fill(userPin, '\0');
-            userPin = null;
+        if (login.userPin != null) {
+            Arrays.fill(login.userPin, '\0');
+            login.userPin = null;
         }
     }
 
