@@ -102,6 +102,11 @@ final class Ck {
     static final int CKM_AES_CBC_PAD = 0x1085;
     static final int CKM_AES_CTR = 0x1086;
     static final int CKM_AES_GCM = 0x1087;
+    static final int CKM_SHA1_RSA_PKCS_PSS = 0xE;
+    static final int CKM_SHA256_RSA_PKCS_PSS = 0x43;
+    static final int CKM_SHA384_RSA_PKCS_PSS = 0x44;
+    static final int CKM_SHA512_RSA_PKCS_PSS = 0x45;
+    static final int CKM_SHA224_RSA_PKCS_PSS = 0x47;
 
     // Hash and MGF identifiers of the PSS and OAEP parameters
     static final int CKG_MGF1_SHA1 = 0x1;
