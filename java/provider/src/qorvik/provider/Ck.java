@@ -19,6 +19,12 @@ final class Ck {
     static final int CKR_TOKEN_WRITE_PROTECTED = 0xE2;
     static final int CKR_SESSION_COUNT = 0xB1;
     static final int CKR_SESSION_READ_WRITE_SO_EXISTS = 0xB8;
+    static final int CKR_DATA_INVALID = 0x20;
+    static final int CKR_DATA_LEN_RANGE = 0x21;
+    static final int CKR_ENCRYPTED_DATA_INVALID = 0x40;
+    static final int CKR_ENCRYPTED_DATA_LEN_RANGE = 0x41;
+    static final int CKR_FUNCTION_NOT_SUPPORTED = 0x54;
+    static final int CKR_RANDOM_SEED_NOT_SUPPORTED = 0x120;
 
     // Object classes
     static final int CKO_DATA = 0;
