@@ -1,10 +1,11 @@
 package qorvik.provider;
 
-/** The provider's services of this family. */
+/** The provider's key store: the token's keys and certificates as KeyStore "Kelvane". */
 final class KeyStoreServices {
     private KeyStoreServices() {
     }
 
     static void register(Registrar r) {
+        r.add("KeyStore", KelvaneProvider.BASE_NAME, (token, algorithm) -> new TokenKeyStore(token));
     }
 }
