@@ -1,0 +1,113 @@
+package qorvik.provider.tests;
+
+import java.security.KeyPair;
+import java.security.KeyPairGenerator;
+import java.security.Provider;
+import java.security.spec.AlgorithmParameterSpec;
+import java.security.spec.ECGenParameterSpec;
+import java.security.spec.NamedParameterSpec;
+import java.security.spec.RSAKeyGenParameterSpec;
+import java.util.HashMap;
+import java.util.Map;
+
+import qorvik.CryptokiException;
+import qorvik.nat.CryptokiLock;
+import qorvik.nat.NativeCryptoki;
+import qorvik.nat.NativeSession;
+import qorvik.nat.NativeSlot;
+
+/**
+ * The key pairs the signature suites share: each kind made once on the token through the
+ * provider, and once by the JDK; the JDK provider that judges each algorithm; and direct access
+ * to the token through the bridge for what the provider does not offer.
+ */
+final class SigningKeys {
+    /** The kinds of key the suites sign with. */
+    enum Kind {
+        RSA_2048("RSA", "SunRsaSign", new RSAKeyGenParameterSpec(2048, RSAKeyGenParameterSpec.F4)),
+        P_256("EC", "SunEC", new ECGenParameterSpec("secp256r1")),
+        P_384("EC", "SunEC", new ECGenParameterSpec("secp384r1")),
+        P_521("EC", "SunEC", new ECGenParameterSpec("secp521r1")),
+        ED25519("Ed25519", "SunEC", NamedParameterSpec.ED25519);
+
+        final String keyAlgorithm;
+        final String jdkProvider;
+        final AlgorithmParameterSpec spec;
+
+        Kind(String keyAlgorithm, String jdkProvider, AlgorithmParameterSpec spec) {
+            this.keyAlgorithm = keyAlgorithm;
+            this.jdkProvider = jdkProvider;
+            this.spec = spec;
+        }
+    }
+
+    private static final Map<Kind, KeyPair> TOKEN = new HashMap<>();
+    private static final Map<Kind, KeyPair> JDK = new HashMap<>();
+
+    private SigningKeys() {
+    }
+
+    static Provider provider() {
+        return ProviderSetup.provider();
+    }
+
+    /** A pair whose private key is a session object of the token, made through the provider. */
+    static synchronized KeyPair token(Kind kind) throws Exception {
+        KeyPair pair = TOKEN.get(kind);
+        if (pair == null) {
+            KeyPairGenerator g = KeyPairGenerator.getInstance(kind.keyAlgorithm, provider());
+            g.initialize(kind.spec);
+            pair = g.generateKeyPair();
+            TOKEN.put(kind, pair);
+        }
+        return pair;
+    }
+
+    /** A pair made by the JDK's own provider. */
+    static synchronized KeyPair jdk(Kind kind) throws Exception {
+        KeyPair pair = JDK.get(kind);
+        if (pair == null) {
+            KeyPairGenerator g = KeyPairGenerator.getInstance(kind.keyAlgorithm, kind.jdkProvider);
+            g.initialize(kind.spec);
+            pair = g.generateKeyPair();
+            JDK.put(kind, pair);
+        }
+        return pair;
+    }
+
+    /** The JDK provider that checks signatures of {@code algorithm}. */
+    static String judge(String algorithm) {
+        return algorithm.contains("RSA") ? "SunRsaSign" : "SunEC";
+    }
+
+    /** Work on a session of the shared token, made through the bridge holding the module's lock. */
+    @FunctionalInterface
+    interface SessionWork<T> {
+        T run(NativeSession session) throws CryptokiException;
+    }
+
+    /**
+     * Runs {@code work} on a new read-write session of the shared token (the provider has loaded
+     * the module and logged the user in).
+     */
+    static <T> T onToken(SessionWork<T> work) throws CryptokiException {
+        provider();
+        return CryptokiLock.call(() -> {
+            NativeSlot slot = null;
+            for (NativeSlot s : new NativeCryptoki().GetSlotList(true)) {
+                if (s.J_GetTokenInfo().getLabel().trim().equals(ProviderSetup.tokenLabel())) {
+                    slot = s;
+                }
+            }
+            if (slot == null) {
+                throw new IllegalStateException("no token labelled " + ProviderSetup.tokenLabel());
+            }
+            NativeSession session = slot.J_OpenSession(0x4 | 0x2);
+            try {
+                return work.run(session);
+            } finally {
+                session.J_CloseSession();
+            }
+        });
+    }
+}
