@@ -4,7 +4,6 @@ import java.security.InvalidKeyException;
 import java.security.Key;
 import java.security.KeyFactory;
 import java.security.NoSuchAlgorithmException;
-import java.security.ProviderException;
 import java.security.spec.InvalidKeySpecException;
 import java.security.spec.PKCS8EncodedKeySpec;
 import java.security.spec.X509EncodedKeySpec;
@@ -47,8 +46,10 @@ final class CipherSupport {
      * The JCA exception for a failed data call: input of a length the mechanism refuses, a
      * ciphertext that does not decrypt (for an authenticated mode, a tag that does not match), or
      * anything else as a ProviderException. The CryptokiException is always the cause.
+     * {@code unpadding} says the call checked padding or a tag, whose failure some modules report
+     * as a general error.
      */
-    static void rethrow(CryptokiException e, boolean authenticated)
+    static void rethrow(CryptokiException e, boolean authenticated, boolean unpadding)
             throws IllegalBlockSizeException, BadPaddingException {
         if (!failedAtStart(e)) {
             switch (e.getCode()) {
@@ -65,6 +66,11 @@ final class CipherSupport {
                 case Ck.CKR_ENCRYPTED_DATA_INVALID:
                 case Ck.CKR_DATA_INVALID:
                     throw authenticated ? badTag(e) : Failures.badPadding(e);
+                case Ck.CKR_GENERAL_ERROR:
+                    if (unpadding) {
+                        throw authenticated ? badTag(e) : Failures.badPadding(e);
+                    }
+                    break;
                 default:
                     break;
             }
@@ -125,10 +131,5 @@ final class CipherSupport {
         } catch (InvalidKeySpecException | IllegalArgumentException e) {
             throw new InvalidKeyException("the unwrapped value is not a " + algorithm + " key", e);
         }
-    }
-
-    /** A failure that is no JCA exception of the method: the provider's own, with its cause. */
-    static ProviderException unexpected(String what, Throwable cause) {
-        return new ProviderException("Kelvane: " + what, cause);
     }
 }

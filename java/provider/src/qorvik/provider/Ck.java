@@ -19,6 +19,7 @@ final class Ck {
     static final int CKR_TOKEN_WRITE_PROTECTED = 0xE2;
     static final int CKR_SESSION_COUNT = 0xB1;
     static final int CKR_SESSION_READ_WRITE_SO_EXISTS = 0xB8;
+    static final int CKR_GENERAL_ERROR = 0x5;
     static final int CKR_DATA_INVALID = 0x20;
     static final int CKR_DATA_LEN_RANGE = 0x21;
     static final int CKR_ENCRYPTED_DATA_INVALID = 0x40;

@@ -323,11 +323,11 @@ final class TokenCipher extends CipherSpi {
     @Override
     protected byte[] engineUpdate(byte[] input, int offset, int len) {
         checkReady();
-        if (kind.mode == Mode.GCM) {
-            keepData(input, offset, len);
+        if (input == null || len == 0) {
             return NOTHING;
         }
-        if (len == 0) {
+        if (kind.mode == Mode.GCM) {
+            keepData(input, offset, len);
             return NOTHING;
         }
         try {
@@ -399,9 +399,10 @@ final class TokenCipher extends CipherSpi {
      * result larger than that fails with ShortBufferException and leaves the engine as it was,
      * so that the caller can ask again.
      */
-    private byte[] doFinal(byte[] input, int offset, int len, int room)
+    private byte[] doFinal(byte[] given, int offset, int len, int room)
             throws IllegalBlockSizeException, BadPaddingException, ShortBufferException {
         checkReady();
+        byte[] input = given == null ? NOTHING : given;
         if (kind.mode == Mode.GCM) {
             return gcmFinal(input, offset, len, room);
         }
@@ -434,7 +435,7 @@ final class TokenCipher extends CipherSpi {
             }
         } catch (CryptokiException e) {
             abandon();
-            CipherSupport.rethrow(e, false);
+            CipherSupport.rethrow(e, false, kind.padded && !encrypt);
             throw new AssertionError(e);
         }
         abandon();
@@ -470,7 +471,7 @@ final class TokenCipher extends CipherSpi {
         } catch (CryptokiException e) {
             abandon();
             try {
-                CipherSupport.rethrow(e, !encrypt);
+                CipherSupport.rethrow(e, !encrypt, !encrypt);
             } catch (BadPaddingException tag) {
                 throw (AEADBadTagException) tag;
             }

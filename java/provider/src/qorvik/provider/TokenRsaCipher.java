@@ -176,7 +176,7 @@ final class TokenRsaCipher extends CipherSpi {
     protected byte[] engineDoFinal(byte[] input, int offset, int len)
             throws IllegalBlockSizeException, BadPaddingException {
         checkReady();
-        byte[] data = input;
+        byte[] data = input == null ? NOTHING : input;
         int at = offset;
         int n = len;
         if (length > 0) {
@@ -213,7 +213,7 @@ final class TokenRsaCipher extends CipherSpi {
             Mechanism raw = new Mechanism(Ck.CKM_RSA_X_509);
             return unpadBlockType1(token.call(s -> s.nat.J_Encrypt(s.handle, true, raw, k, d, from, count)));
         } catch (CryptokiException e) {
-            CipherSupport.rethrow(e, false);
+            CipherSupport.rethrow(e, false, !encrypt);
             throw new AssertionError(e);
         }
     }
@@ -273,7 +273,7 @@ final class TokenRsaCipher extends CipherSpi {
 
     private void keep(byte[] input, int offset, int len) {
         checkReady();
-        if (len == 0) {
+        if (input == null || len == 0) {
             return;
         }
         // One block at most is kept; more is refused at doFinal, as one byte more is enough to know.
