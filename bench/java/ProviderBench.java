@@ -54,6 +54,8 @@ import qorvik.provider.KelvaneProvider;
  */
 public final class ProviderBench {
     private static final String[] LABELS = {"bench-rsa", "bench-ec", "bench-aes"};
+    /** Operations kept open for the run (see {@link #side}). */
+    private static final List<Cipher> KEEPERS = new ArrayList<>();
 
     /** One operation of a workload, on engines owned by one thread. */
     @FunctionalInterface
@@ -280,8 +282,18 @@ public final class ProviderBench {
                 throw new IllegalStateException(name + ": no key under the alias " + alias);
             }
         }
+        SecretKey aes = (SecretKey) keys.get("bench-aes");
+        // An encryption left open on each provider for the whole run. SunPKCS11 otherwise closes
+        // every session of its pool now and then (after a few digests on SoftHSM2), which logs the
+        // token out, and the module then drops the handles of the private keys it had handed out:
+        // the keys SunPKCS11 holds fail with CKR_OBJECT_HANDLE_INVALID. Kelvane gets the same for
+        // symmetry; an open operation costs neither provider anything on the measured calls.
+        Cipher keeper = Cipher.getInstance("AES/CBC/NoPadding", provider);
+        keeper.init(Cipher.ENCRYPT_MODE, aes, new IvParameterSpec(IV));
+        keeper.update(PAGE, 0, 16);
+        KEEPERS.add(keeper);
         return new Side(name, provider, (PrivateKey) keys.get("bench-rsa"), (PrivateKey) keys.get("bench-ec"),
-                (SecretKey) keys.get("bench-aes"), certs.get("bench-rsa"), certs.get("bench-ec"));
+                aes, certs.get("bench-rsa"), certs.get("bench-ec"));
     }
 
     /** The alias of the entry labelled {@code label} (a shared label carries a suffix). */
