@@ -1,10 +1,12 @@
 package qorvik.provider.tests;
 
+import java.security.AlgorithmParameters;
 import java.security.KeyPair;
 import java.security.KeyPairGenerator;
 import java.security.Provider;
 import java.security.spec.AlgorithmParameterSpec;
 import java.security.spec.ECGenParameterSpec;
+import java.security.spec.ECParameterSpec;
 import java.security.spec.NamedParameterSpec;
 import java.security.spec.RSAKeyGenParameterSpec;
 import java.util.HashMap;
@@ -73,6 +75,25 @@ final class SigningKeys {
             JDK.put(kind, pair);
         }
         return pair;
+    }
+
+    /** The JDK's parameters of a named curve. */
+    static ECParameterSpec paramsOf(String curve) throws Exception {
+        AlgorithmParameters p = AlgorithmParameters.getInstance("EC", "SunEC");
+        p.init(new ECGenParameterSpec(curve));
+        return p.getParameterSpec(ECParameterSpec.class);
+    }
+
+    /** Which of the three NIST curves {@code params} describe. */
+    static String curveName(ECParameterSpec params) throws Exception {
+        for (String name : new String[] {"secp256r1", "secp384r1", "secp521r1"}) {
+            ECParameterSpec known = paramsOf(name);
+            if (known.getOrder().equals(params.getOrder()) && known.getGenerator().equals(params.getGenerator())
+                    && known.getCurve().equals(params.getCurve())) {
+                return name;
+            }
+        }
+        return "unknown curve of order " + params.getOrder();
     }
 
     /** The JDK provider that checks signatures of {@code algorithm}. */
