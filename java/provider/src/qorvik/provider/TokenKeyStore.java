@@ -52,6 +52,8 @@ final class TokenKeyStore extends KeyStoreSpi {
     private final Token token;
     private Map<String, Entry> entries = Map.of();
     private boolean loaded;
+    /** When the entries were read, in milliseconds. */
+    private long readAt;
 
     TokenKeyStore(Token token) {
         this.token = token;
@@ -165,6 +167,7 @@ final class TokenKeyStore extends KeyStoreSpi {
             throw new IOException(e.getMessage(), e);
         }
         entries = entries(objects);
+        readAt = System.currentTimeMillis();
         loaded = true;
     }
 
@@ -380,10 +383,17 @@ final class TokenKeyStore extends KeyStoreSpi {
         return e == null || e.chain == null ? null : e.chain[0];
     }
 
-    /** The token keeps no creation date. */
+    /**
+     * The token keeps no creation date: an entry with a certificate gives the certificate's
+     * start of validity, a secret key the time the store was read.
+     */
     @Override
     public Date engineGetCreationDate(String alias) {
-        return null;
+        Entry e = entry(alias);
+        if (e == null) {
+            return null;
+        }
+        return e.chain != null ? e.chain[0].getNotBefore() : new Date(readAt);
     }
 
     @Override

@@ -2,6 +2,7 @@ package qorvik.provider.tests;
 
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
@@ -61,6 +62,7 @@ class KeyStoreTest {
                     names.add(((X509Certificate) c).getSubjectX500Principal().getName());
                 }
                 assertKeyMatches(alias, ks.getKey(alias, null), (X509Certificate) chain[0]);
+                assertEquals(((X509Certificate) chain[0]).getNotBefore(), ks.getCreationDate(alias), alias);
                 return "key:" + String.join(">", names);
             }
             case "SecretKeyEntry": {
@@ -69,12 +71,14 @@ class KeyStoreTest {
                 assertNull(key.getEncoded(), alias + ": a sensitive key's value stays on the token");
                 assertNull(ks.getCertificate(alias), alias);
                 assertNull(ks.getCertificateChain(alias), alias);
+                assertNotNull(ks.getCreationDate(alias), alias);
                 return "secret:" + key.getAlgorithm();
             }
             default: {
                 X509Certificate c = (X509Certificate) ks.getCertificate(alias);
                 assertNull(ks.getKey(alias, null), alias);
                 assertNull(ks.getCertificateChain(alias), alias);
+                assertEquals(c.getNotBefore(), ks.getCreationDate(alias), alias);
                 assertEquals(c, ((KeyStore.TrustedCertificateEntry) ks.getEntry(alias, null))
                         .getTrustedCertificate(), alias);
                 return "cert:" + c.getSubjectX500Principal().getName();
@@ -199,7 +203,7 @@ class KeyStoreTest {
         for (String alias : new String[] {"ks-lonely", "ks-ec-cert", "ks-twin", "ks-dup", "ks-nothing"}) {
             assertTrue(!ks.containsAlias(alias) && !ks.isKeyEntry(alias) && !ks.isCertificateEntry(alias)
                     && ks.getKey(alias, null) == null && ks.getCertificate(alias) == null
-                    && ks.getEntry(alias, null) == null, alias);
+                    && ks.getEntry(alias, null) == null && ks.getCreationDate(alias) == null, alias);
         }
     }
 }
