@@ -369,6 +369,9 @@ final class TokenCipher extends CipherSpi {
         if (lease != null || (encrypt && kind.mode == Mode.GCM)) {
             // The size is known before, and an operation in parts cannot be asked again.
             CipherSupport.checkRoom(output, outputOffset, engineGetOutputSize(len));
+        } else if (encrypt && kind.mode != Mode.GCM && input != null && len > 0
+                && room >= engineGetOutputSize(len)) {
+            return doFinalInto(input, offset, len, output, outputOffset);
         }
         return CipherSupport.copyOut(doFinal(input, offset, len, room), output, outputOffset);
     }
@@ -440,6 +443,31 @@ final class TokenCipher extends CipherSpi {
         }
         abandon();
         return result;
+    }
+
+    /**
+     * A whole message encrypted in one call, written by the token straight into the caller's
+     * output, which holds the result (its length is known before).
+     */
+    private int doFinalInto(byte[] input, int offset, int len, byte[] output, int outputOffset)
+            throws IllegalBlockSizeException, BadPaddingException {
+        checkReady();
+        if (kind.wholeBlocks() && len % kind.blockSize != 0) {
+            abandon();
+            throw new IllegalBlockSizeException("Input length not multiple of " + kind.blockSize
+                    + " bytes");
+        }
+        long k = key;
+        Mechanism m = mechanism;
+        try {
+            return token.call(s -> s.nat.J_Encrypt(s.handle, true, m, k, input, offset, len, output,
+                    outputOffset));
+        } catch (CryptokiException e) {
+            CipherSupport.rethrow(e, false, false);
+            throw new AssertionError(e);
+        } finally {
+            abandon();
+        }
     }
 
     private byte[] gcmFinal(byte[] input, int offset, int len, int room)

@@ -91,6 +91,11 @@ class SymmetricCipherTest {
                 String what = transformation + " mode " + mode + ", " + len + " bytes";
                 assertEquals(expected, outcome(() -> ours.doFinal(input)), what + " in one call");
                 assertEquals(expected, outcome(() -> streamed(oursStreamed, input)), what + " streamed");
+                assertEquals(expected, outcome(() -> {
+                    byte[] out = new byte[ours.getOutputSize(input.length) + 3];
+                    int n = ours.doFinal(input, 0, input.length, out, 3);
+                    return Arrays.copyOfRange(out, 3, 3 + n);
+                }), what + " into an array at an offset");
             }
         }
         // Everything the JDK encrypts decrypts back through the provider, in one call and streamed.
