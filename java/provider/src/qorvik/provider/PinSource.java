@@ -22,7 +22,10 @@ final class PinSource {
         this.key = key;
     }
 
-    /** Null for no text; otherwise the source, or InvalidParameterException for another form. */
+    /**
+     * Null for no text; otherwise the source, or InvalidParameterException for another form (its
+     * message names the key; the configuration adds where it was read).
+     */
     static PinSource parse(String text, String key) {
         if (text == null) {
             return null;
@@ -36,7 +39,7 @@ final class PinSource {
         if (text.startsWith("file:") && text.length() > 5) {
             return new PinSource(Kind.FILE, text.substring(5), key);
         }
-        throw new InvalidParameterException("Kelvane: '" + key
+        throw new InvalidParameterException("'" + key
                 + "' must be env:NAME, file:PATH or prompt (a PIN is never written in the configuration)");
     }
 

@@ -59,8 +59,16 @@ final class ProviderConfig {
         if (choices > 1) {
             throw invalid("give at most one of 'slot', 'slotListIndex' and 'tokenLabel'");
         }
-        pin = PinSource.parse(value(p, "pin"), "pin");
-        signerPin = PinSource.parse(value(p, "signerPin"), "signerPin");
+        pin = pinSource(p, "pin");
+        signerPin = pinSource(p, "signerPin");
+    }
+
+    private PinSource pinSource(Properties p, String key) {
+        try {
+            return PinSource.parse(value(p, key), key);
+        } catch (InvalidParameterException e) {
+            throw invalid(e.getMessage());
+        }
     }
 
     /** Reads the file {@code arg}, or the text after "--". */
