@@ -128,6 +128,7 @@ if [ -n "$provider_jar" ]; then
     run_package qorvik.provider.tests -- \
         -Dkelvane.library="$library" \
         -Dkelvane.softhsm="$softhsm" \
+        -Dkelvane.spy="$spy" \
         -Dkelvane.tokenlabel="$label" \
         -Dkelvane.providerjar="$provider_jar" \
         -Dkelvane.jar="$kelvane_jar" \
