@@ -1,6 +1,7 @@
 package qorvik.provider.tests;
 
 import java.security.AlgorithmParameters;
+import java.security.AuthProvider;
 import java.security.KeyPair;
 import java.security.KeyPairGenerator;
 import java.security.Provider;
@@ -11,6 +12,9 @@ import java.security.spec.NamedParameterSpec;
 import java.security.spec.RSAKeyGenParameterSpec;
 import java.util.HashMap;
 import java.util.Map;
+
+import javax.security.auth.callback.Callback;
+import javax.security.auth.callback.PasswordCallback;
 
 import qorvik.CryptokiException;
 import qorvik.nat.CryptokiLock;
@@ -108,11 +112,15 @@ final class SigningKeys {
     }
 
     /**
-     * Runs {@code work} on a new read-write session of the shared token (the provider has loaded
-     * the module and logged the user in).
+     * Runs {@code work} on a new read-write session of the shared token, the user logged in
+     * through the provider (the login is the module's, shared by its sessions).
      */
-    static <T> T onToken(SessionWork<T> work) throws CryptokiException {
-        provider();
+    static <T> T onToken(SessionWork<T> work) throws Exception {
+        ((AuthProvider) provider()).login(null, callbacks -> {
+            for (Callback c : callbacks) {
+                ((PasswordCallback) c).setPassword(ProviderSetup.USER_PIN.toCharArray());
+            }
+        });
         return CryptokiLock.call(() -> {
             NativeSlot slot = null;
             for (NativeSlot s : new NativeCryptoki().GetSlotList(true)) {
