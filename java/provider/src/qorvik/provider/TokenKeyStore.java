@@ -484,7 +484,8 @@ final class TokenKeyStore extends KeyStoreSpi {
     public void engineSetCertificateEntry(String alias, Certificate certificate) throws KeyStoreException {
         requireLoaded();
         if (alias == null || alias.isEmpty()) {
-            throw new KeyStoreException("Kelvane: a certificate entry needs an alias (its label on the token)");
+            throw new KeyStoreException(
+                    "Kelvane: a certificate entry needs an alias (its label on the token)");
         }
         if (!(certificate instanceof X509Certificate)) {
             throw new KeyStoreException("Kelvane: the token keeps X.509 certificates only, not "

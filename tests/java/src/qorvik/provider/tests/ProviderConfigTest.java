@@ -117,7 +117,8 @@ class ProviderConfigTest {
             {"library=   \nname=card", "no 'library' (the PKCS#11 module's path)"},
             {"library=%LIB%\nname=my card", "'name' may hold letters, digits, '_', '.' and '-' only: my card"},
             {"library=%LIB%\nname=card/1", "'name' may hold letters, digits, '_', '.' and '-' only: card/1"},
-            {"library=%LIB%\nslot=0\ntokenLabel=%LABEL%", "give at most one of 'slot', 'slotListIndex' and 'tokenLabel'"},
+            {"library=%LIB%\nslot=0\ntokenLabel=%LABEL%",
+                "give at most one of 'slot', 'slotListIndex' and 'tokenLabel'"},
             {"library=%LIB%\nslot=0\nslotListIndex=0", "give at most one of 'slot', 'slotListIndex' and 'tokenLabel'"},
             {"library=%LIB%\nslotListIndex=0\ntokenLabel=%LABEL%",
                 "give at most one of 'slot', 'slotListIndex' and 'tokenLabel'"},
@@ -173,7 +174,8 @@ class ProviderConfigTest {
                 + "with a token"},
             {"library=%LIB%\ntokenLabel=ks-no-such-token", "%Sno token labelled 'ks-no-such-token'"},
             {"library=%SPY%\ntokenLabel=%LABEL%", "Kelvane: " + String.format(otherModule, "%SPY%")},
-            {"library=/nonexistent/libmodule.so", "Kelvane: " + String.format(otherModule, "/nonexistent/libmodule.so")},
+            {"library=/nonexistent/libmodule.so",
+                "Kelvane: " + String.format(otherModule, "/nonexistent/libmodule.so")},
         };
         for (Route route : routes()) {
             for (String[] row : table) {
