@@ -78,7 +78,8 @@ final class TokenKeyAgreement extends KeyAgreementSpi {
         }
         byte[] point = TokenKeys.encodePoint(((ECPublicKey) peer).getW(), params);
         int length = (params.getCurve().getField().getFieldSize() + 7) / 8;
-        Mechanism mechanism = new Mechanism(Ck.CKM_ECDH1_DERIVE, new ECDH1DeriveParams(Ck.CKD_NULL, null, point));
+        Mechanism mechanism = new Mechanism(Ck.CKM_ECDH1_DERIVE,
+                new ECDH1DeriveParams(Ck.CKD_NULL, null, point));
         Attribute[] template = {
             new Attribute(Ck.CKA_CLASS, Ck.CKO_SECRET_KEY),
             new Attribute(Ck.CKA_KEY_TYPE, Ck.CKK_GENERIC_SECRET),
@@ -105,8 +106,7 @@ final class TokenKeyAgreement extends KeyAgreementSpi {
 
     @Override
     protected byte[] engineGenerateSecret() {
-        byte[] out = takeSecret();
-        return out;
+        return takeSecret();
     }
 
     @Override
@@ -132,11 +132,11 @@ final class TokenKeyAgreement extends KeyAgreementSpi {
         if (algorithm == null) {
             throw new NoSuchAlgorithmException("no key algorithm named");
         }
-        String a = algorithm.toUpperCase(Locale.ROOT);
-        int length;
         if (secret == null) {
             throw new IllegalStateException("ECDH: no secret before doPhase");
         }
+        String a = algorithm.toUpperCase(Locale.ROOT);
+        int length;
         if (a.equals("TLSPREMASTERSECRET") || a.equals("GENERIC") || a.startsWith("HMAC")) {
             length = secret.length;
         } else if (a.equals("AES")) {

@@ -133,7 +133,8 @@ final class TokenKeyPairGenerator extends KeyPairGeneratorSpi {
         }
     }
 
-    private static InvalidAlgorithmParameterException wrongSpec(AlgorithmParameterSpec params, String wanted) {
+    private static InvalidAlgorithmParameterException wrongSpec(AlgorithmParameterSpec params,
+                                                                String wanted) {
         return new InvalidAlgorithmParameterException("the parameters must be " + wanted + ", not "
                 + (params == null ? "null" : params.getClass().getName()));
     }
@@ -191,7 +192,8 @@ final class TokenKeyPairGenerator extends KeyPairGeneratorSpi {
                     done = true;
                     return new KeyPair(publicKey, privateKey);
                 } catch (GeneralSecurityException e) {
-                    throw new ProviderException("Kelvane: cannot read the generated key pair: " + e.getMessage(), e);
+                    throw new ProviderException("Kelvane: cannot read the generated key pair: "
+                            + e.getMessage(), e);
                 } finally {
                     s.nat.J_DestroyObject(handles[0]);
                     if (!done) {

@@ -258,7 +258,8 @@ final class TokenSignature extends SignatureSpi {
     // Parameters
 
     @Override
-    protected void engineSetParameter(AlgorithmParameterSpec params) throws InvalidAlgorithmParameterException {
+    protected void engineSetParameter(AlgorithmParameterSpec params)
+            throws InvalidAlgorithmParameterException {
         if (!algorithm.pss) {
             if (params == null) {
                 return;
@@ -270,7 +271,8 @@ final class TokenSignature extends SignatureSpi {
                     + (params == null ? "null" : params.getClass().getName()));
         }
         if (buffered > 0 || lease != null) {
-            throw new ProviderException("RSASSA-PSS: the parameters cannot change while data is being signed");
+            throw new ProviderException(
+                    "RSASSA-PSS: the parameters cannot change while data is being signed");
         }
         PSSParameterSpec spec = (PSSParameterSpec) params;
         int[] hashIds = PSS_HASHES.get(canonicalDigest(spec.getDigestAlgorithm()));
@@ -295,7 +297,8 @@ final class TokenSignature extends SignatureSpi {
             }
         }
         if (spec.getTrailerField() != PSSParameterSpec.TRAILER_FIELD_BC) {
-            throw new InvalidAlgorithmParameterException("RSASSA-PSS: only the trailer field 1 (0xBC) is used");
+            throw new InvalidAlgorithmParameterException(
+                    "RSASSA-PSS: only the trailer field 1 (0xBC) is used");
         }
         if (spec.getSaltLength() < 0) {
             throw new InvalidAlgorithmParameterException("RSASSA-PSS: negative salt length");
@@ -423,7 +426,8 @@ final class TokenSignature extends SignatureSpi {
                 byte[] first = buffered > 0 ? buffer : data;
                 int firstOff = buffered > 0 ? 0 : off;
                 int firstLen = buffered > 0 ? buffered : len;
-                CryptokiLock.run(() -> s.nat.J_VerifyUpdate(s.handle, true, m, key, first, firstOff, firstLen));
+                CryptokiLock.run(() ->
+                        s.nat.J_VerifyUpdate(s.handle, true, m, key, first, firstOff, firstLen));
                 s.operationActive = true;
                 if (buffered == 0) {
                     return;
