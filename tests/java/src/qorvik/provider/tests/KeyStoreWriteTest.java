@@ -37,8 +37,8 @@ class KeyStoreWriteTest {
 
     /** The "kw-" certificates pkcs11-tool lists, by label, as their subjects. */
     private static Map<String, List<String>> listedByPkcs11Tool() {
-        String out = KeyStoreFixture.run("pkcs11-tool", "--module", ProviderSetup.softhsm(), "--list-objects",
-                "--type", "cert");
+        String out = KeyStoreFixture.run("pkcs11-tool", "--module", ProviderSetup.softhsm(), "--token-label",
+                ProviderSetup.tokenLabel(), "--list-objects", "--type", "cert");
         Map<String, List<String>> listed = new TreeMap<>();
         String label = null;
         for (String line : out.split("\n")) {
@@ -56,8 +56,9 @@ class KeyStoreWriteTest {
     private static byte[] readByPkcs11Tool(String label) throws Exception {
         Path file = ProviderSetup.workDir().resolve("kw-read.der");
         Files.deleteIfExists(file);
-        KeyStoreFixture.run("pkcs11-tool", "--module", ProviderSetup.softhsm(), "--read-object", "--type", "cert",
-                "--label", label, "--output-file", file.toString());
+        KeyStoreFixture.run("pkcs11-tool", "--module", ProviderSetup.softhsm(), "--token-label",
+                ProviderSetup.tokenLabel(), "--read-object", "--type", "cert", "--label", label, "--output-file",
+                file.toString());
         return Files.readAllBytes(file);
     }
 
@@ -65,14 +66,23 @@ class KeyStoreWriteTest {
     void writesReachTheTokenAndOthersAreRefused() throws Exception {
         KeyStoreFixture.World w = KeyStoreFixture.world();
         KeyStoreFixture.removeLabelled("kw-");
+        try {
+            writeSteps(w);
+        } finally {
+            KeyStoreFixture.removeLabelled("kw-");
+        }
+    }
+
+    private static void writeSteps(KeyStoreFixture.World w) throws Exception {
+        KeyStoreFixture.Identity signer = KeyStoreFixture.selfSigned("kw-signer", "rsa");
         KeyStoreFixture.onToken(s -> {
-            KeyStoreFixture.putKeyPair(s, w.lonely, "kw-key", new byte[] {0x0b, 0x01});
-            KeyStoreFixture.putCertificate(s, w.lonely.cert, "kw-key", new byte[] {0x0b, 0x01}, true);
+            KeyStoreFixture.putKeyPair(s, signer, "kw-key", new byte[] {0x0b, 0x01});
+            KeyStoreFixture.putCertificate(s, signer.cert, "kw-key", new byte[] {0x0b, 0x01}, true);
             KeyStoreFixture.putCertificate(s, w.twin.cert, "kw-pair", new byte[] {0x0b, 0x02}, true);
             KeyStoreFixture.putCertificate(s, w.root.cert, "kw-pair", new byte[] {0x0b, 0x03}, true);
             return null;
         });
-        String key = "key:CN=ks-lonely";
+        String key = "key:CN=kw-signer";
         String root = "cert:CN=ks-root";
         String twin = "cert:CN=ks-twin-ca";
         String ec = "cert:CN=ks-ec";
@@ -94,8 +104,8 @@ class KeyStoreWriteTest {
                     "Kelvane: the label kw-pair is shared by entries already (their aliases are kw-pair#ID); "
                     + "choose another alias", null),
             row("a private key", ks -> ks.setKeyEntry("kw-new", ks.getKey("kw-key", null), null,
-                    new Certificate[] {w.lonely.cert}), REFUSED, null),
-            row("an encoded key", ks -> ks.setKeyEntry("kw-new", new byte[16], new Certificate[] {w.lonely.cert}),
+                    new Certificate[] {signer.cert}), REFUSED, null),
+            row("an encoded key", ks -> ks.setKeyEntry("kw-new", new byte[16], new Certificate[] {signer.cert}),
                     REFUSED, null),
             row("a PrivateKeyEntry", ks -> ks.setEntry("kw-new", ks.getEntry("kw-key", null),
                     new KeyStore.PasswordProtection(new char[0])), REFUSED, null),
@@ -135,7 +145,7 @@ class KeyStoreWriteTest {
             Map<String, List<String>> expectedCerts = new TreeMap<>();
             for (Map.Entry<String, String> e : current.entrySet()) {
                 String label = e.getKey().replaceAll("#.*", "");
-                String subject = e.getValue().startsWith("key:CN=ks-lonely") ? "CN=ks-lonely"
+                String subject = e.getValue().startsWith("key:CN=kw-signer") ? "CN=kw-signer"
                         : e.getValue().substring("cert:".length());
                 expectedCerts.computeIfAbsent(label, k -> new ArrayList<>()).add(subject);
             }
@@ -158,6 +168,5 @@ class KeyStoreWriteTest {
                 () -> ks.store(new ByteArrayOutputStream(), null));
         assertEquals("Kelvane: the key store is the token itself and is not written to a stream; store it with "
                 + "a null stream", e.getMessage());
-        KeyStoreFixture.removeLabelled("kw-");
     }
 }
