@@ -129,7 +129,6 @@ if [ -n "$provider_jar" ]; then
         -Dkelvane.library="$library" \
         -Dkelvane.softhsm="$softhsm" \
         -Dkelvane.spy="$spy" \
-        -Dkelvane.spy="$spy" \
         -Dkelvane.tokenlabel="$label" \
         -Dkelvane.providerjar="$provider_jar" \
         -Dkelvane.jar="$kelvane_jar" \
