@@ -134,6 +134,21 @@ check "openssl verifies the example's signature" $?
 
 echo "== package: the README's JCA example on the installed provider jar"
 printf 'library = %s\ntokenLabel = package-test\npin = env:TOKEN_PIN\n' "$softhsm" >"$work/card.cfg"
+# A key store entry: an openssl key and its certificate under one CKA_ID, written by pkcs11-tool.
+(
+    set -e
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/jca-key.pem" -out "$work/jca-cert.pem" \
+        -subj /CN=jca-key -days 30 >/dev/null 2>&1
+    openssl pkcs8 -topk8 -nocrypt -in "$work/jca-key.pem" -outform DER -out "$work/jca-key.der"
+    openssl x509 -in "$work/jca-cert.pem" -outform DER -out "$work/jca-cert.der"
+    openssl x509 -in "$work/jca-cert.pem" -pubkey -noout >"$work/jca-pub.pem"
+    for object in privkey:jca-key.der cert:jca-cert.der; do
+        pkcs11-tool --module "$softhsm" --token-label package-test --login --pin 1234 \
+            --write-object "$work/${object#*:}" --type "${object%%:*}" --label jca-key --id 02 \
+            </dev/null >/dev/null 2>&1
+    done
+)
+check "an openssl key and its certificate on the token (pkcs11-tool)" $?
 javac -cp /usr/share/java/kelvane-provider.jar -d "$work/classes" tests/package/JcaSign.java \
     2>"$work/javac-jca.err"
 check "JcaSign.java compiles against /usr/share/java/kelvane-provider.jar alone" $? \
@@ -141,11 +156,11 @@ check "JcaSign.java compiles against /usr/share/java/kelvane-provider.jar alone"
 status=0
 (cd / && env -i PATH=/usr/bin:/bin HOME="$work/home" SOFTHSM2_CONF="$SOFTHSM2_CONF" TOKEN_PIN=1234 \
     java -cp "/usr/share/java/kelvane-provider.jar:$work/classes" JcaSign "$work/card.cfg" \
-    document-key "$work/document.txt" "$work/jca.sig" >"$work/jca.out" 2>"$work/jca.err" </dev/null) ||
+    jca-key "$work/document.txt" "$work/jca.sig" >"$work/jca.out" 2>"$work/jca.err" </dev/null) ||
     status=$?
 check "the provider example signs from the installed jars and bridge: exit 0" "$status" \
     "$(cat "$work/jca.err")"
-openssl dgst -sha256 -verify "$work/pub.pem" -signature "$work/jca.sig" "$work/document.txt" \
+openssl dgst -sha256 -verify "$work/jca-pub.pem" -signature "$work/jca.sig" "$work/document.txt" \
     >/dev/null 2>&1
 check "openssl verifies the provider example's signature" $?
 

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The README's JCA example, as a reader would use it: JcaSign.java, taken from the README, compiles
 # against kelvane-provider.jar alone (its manifest brings kelvane.jar) and signs through the
-# provider on a throwaway SoftHSM2 token holding an RSA key made by pkcs11-tool.
+# provider on a throwaway SoftHSM2 token holding an RSA key and its certificate.
 #
 # Usage: readme-provider-example.sh --readme README.md --example JcaSign.java --java JAVA
 #            --javac JAVAC --provider-jar KELVANE_PROVIDER_JAR --library LIBKELVANE
@@ -47,12 +47,17 @@ token_env=$(sh "$token_script" "$work/token" jca-example 2>&1) || die "no token:
 eval "$(printf '%s\n' "$token_env" | grep '^export ')"
 : "${SOFTHSM2_CONF:?the token script set no SOFTHSM2_CONF}"
 p11() { pkcs11-tool --module "$softhsm" --token-label jca-example "$@" </dev/null >/dev/null 2>&1; }
-p11 --login --pin 1234 --keypairgen --key-type rsa:2048 --label document-key --id 01 ||
-    die "pkcs11-tool could not make the key pair"
-p11 --read-object --type pubkey --id 01 --output-file "$work/pub.der" ||
-    die "pkcs11-tool could not read the public key"
-openssl pkey -pubin -inform DER -in "$work/pub.der" -out "$work/pub.pem" ||
-    die "openssl could not read the public key"
+# A key store entry is a private key with its certificate (same CKA_ID): made by openssl,
+# written by pkcs11-tool.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
+    -subj /CN=document-key -days 30 >/dev/null 2>&1 &&
+    openssl pkcs8 -topk8 -nocrypt -in "$work/key.pem" -outform DER -out "$work/key.der" &&
+    openssl x509 -in "$work/cert.pem" -outform DER -out "$work/cert.der" &&
+    openssl x509 -in "$work/cert.pem" -pubkey -noout >"$work/pub.pem" ||
+    die "openssl could not make the key and certificate"
+p11 --login --pin 1234 --write-object "$work/key.der" --type privkey --label document-key --id 01 &&
+    p11 --login --pin 1234 --write-object "$work/cert.der" --type cert --label document-key --id 01 ||
+    die "pkcs11-tool could not write the key and certificate"
 printf 'A contract to sign.\n' >"$work/document.txt"
 printf 'library = %s\ntokenLabel = jca-example\npin = env:TOKEN_PIN\n' "$softhsm" >"$work/card.cfg"
 
