@@ -47,7 +47,7 @@ final class HeldKey {
         key = null;
     }
 
-    /** The same object, or two specifications of the same value (which never change). */
+    /** The same object, or two SecretKeySpec objects of the same value (which never change). */
     private static boolean sameKey(Key held, Key given) {
         return held == given
                 || (held instanceof SecretKeySpec && given instanceof SecretKeySpec && held.equals(given));
