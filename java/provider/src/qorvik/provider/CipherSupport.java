@@ -102,8 +102,34 @@ final class CipherSupport {
         }
     }
 
+    /** A cipher's one-call operation, through which keys are wrapped and unwrapped. */
+    @FunctionalInterface
+    interface OneCall {
+        byte[] doFinal(byte[] input, int offset, int len) throws IllegalBlockSizeException, BadPaddingException;
+    }
+
+    /** Wraps {@code key}: its value, through the cipher's one-call operation. */
+    static byte[] wrap(Key key, OneCall cipher) throws IllegalBlockSizeException, InvalidKeyException {
+        byte[] value = wrapValue(key);
+        try {
+            return cipher.doFinal(value, 0, value.length);
+        } catch (BadPaddingException e) {
+            throw new InvalidKeyException(e.getMessage(), e);
+        }
+    }
+
+    /** Unwraps {@code wrappedKey} through the cipher's one-call operation. */
+    static Key unwrap(byte[] wrappedKey, String algorithm, int type, OneCall cipher)
+            throws InvalidKeyException, NoSuchAlgorithmException {
+        try {
+            return unwrapped(cipher.doFinal(wrappedKey, 0, wrappedKey.length), algorithm, type);
+        } catch (IllegalBlockSizeException | BadPaddingException e) {
+            throw new InvalidKeyException("the wrapped key does not decrypt: " + e.getMessage(), e);
+        }
+    }
+
     /** The value a key gives to be wrapped; a key whose value stays on the token cannot be. */
-    static byte[] wrapValue(Key key) throws InvalidKeyException {
+    private static byte[] wrapValue(Key key) throws InvalidKeyException {
         byte[] value = key == null ? null : key.getEncoded();
         if (value == null) {
             throw new InvalidKeyException("the key's value cannot leave its token, so it cannot be "
@@ -113,7 +139,7 @@ final class CipherSupport {
     }
 
     /** The key whose value {@code unwrapped} is, as the JDK builds it. */
-    static Key unwrapped(byte[] unwrapped, String algorithm, int type)
+    private static Key unwrapped(byte[] unwrapped, String algorithm, int type)
             throws InvalidKeyException, NoSuchAlgorithmException {
         try {
             switch (type) {

@@ -378,23 +378,13 @@ final class TokenCipher extends CipherSpi {
 
     @Override
     protected byte[] engineWrap(Key key) throws IllegalBlockSizeException, InvalidKeyException {
-        byte[] value = CipherSupport.wrapValue(key);
-        try {
-            return engineDoFinal(value, 0, value.length);
-        } catch (BadPaddingException e) {
-            throw new InvalidKeyException(e.getMessage(), e);
-        }
+        return CipherSupport.wrap(key, this::engineDoFinal);
     }
 
     @Override
     protected Key engineUnwrap(byte[] wrappedKey, String wrappedKeyAlgorithm, int wrappedKeyType)
             throws InvalidKeyException, NoSuchAlgorithmException {
-        try {
-            return CipherSupport.unwrapped(engineDoFinal(wrappedKey, 0, wrappedKey.length),
-                    wrappedKeyAlgorithm, wrappedKeyType);
-        } catch (IllegalBlockSizeException | BadPaddingException e) {
-            throw new InvalidKeyException("the wrapped key does not decrypt: " + e.getMessage(), e);
-        }
+        return CipherSupport.unwrap(wrappedKey, wrappedKeyAlgorithm, wrappedKeyType, this::engineDoFinal);
     }
 
     /**

@@ -3,20 +3,17 @@ package qorvik.provider;
 import java.security.DigestException;
 import java.security.MessageDigestSpi;
 import java.security.ProviderException;
-import java.util.Arrays;
 
 import qorvik.CryptokiException;
 import qorvik.Mechanism;
 import qorvik.nat.CryptokiLock;
 
 /**
- * MessageDigest on the token. Input is kept here until it passes {@link #ONE_CALL_LIMIT}, so that a
- * short message costs one native call (start, digest, result) on a pooled session; past that the
- * digest runs in parts on a session the engine leases until the result is taken.
+ * MessageDigest on the token. Input is kept here (see {@link KeptInput}), so that a short message
+ * costs one native call (start, digest, result) on a pooled session; past that the digest runs in
+ * parts on a session the engine leases until the result is taken.
  */
 final class TokenDigest extends MessageDigestSpi implements Cloneable {
-    /** Input kept for a one-call digest; more than this goes to the token in parts. */
-    static final int ONE_CALL_LIMIT = 16 * 1024;
 
     /** The digests: JCA name, mechanism, length in bytes. */
     enum Kind {
@@ -49,14 +46,15 @@ final class TokenDigest extends MessageDigestSpi implements Cloneable {
 
     private final Token token;
     private final Kind kind;
-    private byte[] pending = new byte[64];
-    private int pendingLength;
-    /** The session of a digest running in parts, or null while the input is kept here. */
-    private Token.Lease lease;
+    private KeptInput input;
 
     TokenDigest(Token token, String algorithm) {
         this.token = token;
         this.kind = Kind.of(algorithm);
+        Mechanism mechanism = kind.mechanism;
+        this.input = new KeptInput(
+                (s, kept, n) -> s.nat.J_DigestUpdate(s.handle, true, mechanism, kept, 0, n),
+                (s, data, off, len) -> s.nat.J_DigestUpdate(s.handle, false, null, data, off, len));
     }
 
     @Override
@@ -65,27 +63,15 @@ final class TokenDigest extends MessageDigestSpi implements Cloneable {
     }
 
     @Override
-    protected void engineUpdate(byte input) {
-        engineUpdate(new byte[] {input}, 0, 1);
+    protected void engineUpdate(byte b) {
+        engineUpdate(new byte[] {b}, 0, 1);
     }
 
     @Override
-    protected void engineUpdate(byte[] input, int offset, int len) {
-        if (len == 0) {
-            return;
-        }
-        if (lease == null && pendingLength + len <= ONE_CALL_LIMIT) {
-            keep(input, offset, len);
-            return;
-        }
+    protected void engineUpdate(byte[] data, int offset, int len) {
         try {
-            if (lease == null) {
-                start();
-            }
-            TokenSession s = lease.session;
-            CryptokiLock.run(() -> s.nat.J_DigestUpdate(s.handle, false, null, input, offset, len));
+            input.add(token, this, data, offset, len);
         } catch (CryptokiException e) {
-            abandon();
             throw Failures.provider(e);
         }
     }
@@ -112,28 +98,28 @@ final class TokenDigest extends MessageDigestSpi implements Cloneable {
 
     @Override
     protected void engineReset() {
-        abandon();
+        input.reset();
     }
 
     /** A copy of a digest whose input is still kept here; one running on the token cannot be copied. */
     @Override
     public Object clone() throws CloneNotSupportedException {
-        if (lease != null) {
+        if (input.streaming()) {
             throw new CloneNotSupportedException("a digest running on the token cannot be copied");
         }
         TokenDigest copy = (TokenDigest) super.clone();
-        copy.pending = pending.clone();
+        copy.input = input.copy();
         return copy;
     }
 
     private void finish(byte[] out, int offset) throws DigestException {
         try {
-            if (lease == null) {
-                byte[] data = pending;
-                int n = pendingLength;
+            if (!input.streaming()) {
+                byte[] data = input.kept();
+                int n = input.length();
                 token.call(s -> s.nat.J_Digest(s.handle, true, kind.mechanism, data, 0, n, out, offset));
             } else {
-                TokenSession s = lease.session;
+                TokenSession s = input.session();
                 CryptokiLock.run(() -> s.nat.J_DigestFinal(out, offset));
                 s.operationActive = false;
             }
@@ -142,36 +128,7 @@ final class TokenDigest extends MessageDigestSpi implements Cloneable {
             failure.initCause(e);
             throw failure;
         } finally {
-            abandon();
+            input.reset();
         }
-    }
-
-    /** Leases a session and hands it the input kept so far as the first part. */
-    private void start() throws CryptokiException {
-        lease = token.lease(this);
-        TokenSession s = lease.session;
-        byte[] data = pending;
-        int n = pendingLength;
-        s.operationActive = true;
-        CryptokiLock.run(() -> s.nat.J_DigestUpdate(s.handle, true, kind.mechanism, data, 0, n));
-        pendingLength = 0;
-    }
-
-    /** Back to the start: kept input dropped, a leased session given back (closed if its digest runs). */
-    private void abandon() {
-        pendingLength = 0;
-        if (lease != null) {
-            lease.close();
-            lease = null;
-        }
-    }
-
-    private void keep(byte[] input, int offset, int len) {
-        int need = pendingLength + len;
-        if (need > pending.length) {
-            pending = Arrays.copyOf(pending, Math.max(need, Math.min(2 * pending.length, ONE_CALL_LIMIT)));
-        }
-        System.arraycopy(input, offset, pending, pendingLength, len);
-        pendingLength = need;
     }
 }

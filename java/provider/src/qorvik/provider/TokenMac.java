@@ -5,7 +5,6 @@ import java.security.InvalidKeyException;
 import java.security.Key;
 import java.security.ProviderException;
 import java.security.spec.AlgorithmParameterSpec;
-import java.util.Arrays;
 
 import javax.crypto.MacSpi;
 import javax.crypto.SecretKey;
@@ -50,13 +49,15 @@ final class TokenMac extends MacSpi {
     private final Kind kind;
     private final HeldKey heldKey = new HeldKey(this);
     private long key;
-    private byte[] pending = new byte[64];
-    private int pendingLength;
-    private Token.Lease lease;
+    private final KeptInput input;
 
     TokenMac(Token token, String algorithm) {
         this.token = token;
         this.kind = Kind.of(algorithm);
+        Mechanism mechanism = kind.mechanism;
+        this.input = new KeptInput(
+                (s, kept, n) -> s.nat.J_SignUpdate(s.handle, true, mechanism, key, kept, 0, n),
+                (s, data, off, len) -> s.nat.J_SignUpdate(s.handle, false, null, 0, data, off, len));
     }
 
     @Override
@@ -74,45 +75,20 @@ final class TokenMac extends MacSpi {
             throw new InvalidKeyException(kind.jcaName + " needs a secret key, not "
                     + (key == null ? "null" : key.getClass().getName()));
         }
-        abandon();
+        input.reset();
         this.key = heldKey.handle(token, key, Ck.CKA_SIGN);
     }
 
     @Override
-    protected void engineUpdate(byte input) {
-        engineUpdate(new byte[] {input}, 0, 1);
+    protected void engineUpdate(byte b) {
+        engineUpdate(new byte[] {b}, 0, 1);
     }
 
     @Override
-    protected void engineUpdate(byte[] input, int offset, int len) {
-        if (len == 0) {
-            return;
-        }
-        if (lease == null && pendingLength + len <= TokenDigest.ONE_CALL_LIMIT) {
-            int need = pendingLength + len;
-            if (need > pending.length) {
-                pending = Arrays.copyOf(pending,
-                        Math.max(need, Math.min(2 * pending.length, TokenDigest.ONE_CALL_LIMIT)));
-            }
-            System.arraycopy(input, offset, pending, pendingLength, len);
-            pendingLength = need;
-            return;
-        }
+    protected void engineUpdate(byte[] data, int offset, int len) {
         try {
-            if (lease == null) {
-                lease = token.lease(this);
-                TokenSession s = lease.session;
-                byte[] data = pending;
-                int n = pendingLength;
-                long k = key;
-                s.operationActive = true;
-                CryptokiLock.run(() -> s.nat.J_SignUpdate(s.handle, true, kind.mechanism, k, data, 0, n));
-                pendingLength = 0;
-            }
-            TokenSession s = lease.session;
-            CryptokiLock.run(() -> s.nat.J_SignUpdate(s.handle, false, null, 0, input, offset, len));
+            input.add(token, this, data, offset, len);
         } catch (CryptokiException e) {
-            abandon();
             throw Failures.provider(e);
         }
     }
@@ -121,34 +97,26 @@ final class TokenMac extends MacSpi {
     protected byte[] engineDoFinal() {
         byte[] out = new byte[kind.length];
         try {
-            if (lease == null) {
-                byte[] data = pending;
-                int n = pendingLength;
+            if (!input.streaming()) {
+                byte[] data = input.kept();
+                int n = input.length();
                 long k = key;
                 token.call(s -> s.nat.J_Sign(s.handle, true, kind.mechanism, k, data, 0, n, out, 0));
             } else {
-                TokenSession s = lease.session;
+                TokenSession s = input.session();
                 CryptokiLock.run(() -> s.nat.J_SignFinal(out, 0));
                 s.operationActive = false;
             }
         } catch (CryptokiException e) {
             throw Failures.provider(e);
         } finally {
-            abandon();
+            input.reset();
         }
         return out;
     }
 
     @Override
     protected void engineReset() {
-        abandon();
-    }
-
-    private void abandon() {
-        pendingLength = 0;
-        if (lease != null) {
-            lease.close();
-            lease = null;
-        }
+        input.reset();
     }
 }
