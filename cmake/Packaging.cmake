@@ -58,11 +58,13 @@ set(CPACK_PACKAGE_VENDOR "Kelvane")
 set(CPACK_PACKAGE_CONTACT "Kelvane maintainers <kelvane@localhost>")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "PKCS#11 token bridge for Java and the kelvane command")
+    "PKCS#11 token bridge for Java, its JCA provider and the kelvane command")
 set(CPACK_PACKAGE_DESCRIPTION
     "libkelvane opens any PKCS#11 v2.x module at run time and exposes it to the Java classes "
     "of kelvane.jar through JNI. The kelvane command lists slots, tokens, mechanisms and "
-    "objects, makes and imports keys, signs, verifies, digests, encrypts and decrypts files.")
+    "objects, makes and imports keys, signs, verifies, digests, encrypts and decrypts files. "
+    "kelvane-provider.jar is a JCA provider (qorvik.provider.KelvaneProvider) on the same "
+    "bridge, for keytool, jarsigner and any program using KeyStore, Signature or Cipher.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
