@@ -285,11 +285,16 @@ final class Token {
         }
     }
 
+    /**
+     * Logs in with the configuration's PIN unless the slot is logged in. The PIN is read (a prompt
+     * waits for the user) holding only the slot's login, never the module's lock, so other tokens'
+     * work goes on meanwhile; threads of the same slot wait for the one login.
+     */
     private void loginFromConfigIfNeeded() throws CryptokiException {
         if (config.pin == null || login.loggedIn) {
             return;
         }
-        CryptokiLock.run(() -> {
+        synchronized (login) {
             if (login.loggedIn) {
                 return;
             }
@@ -305,7 +310,7 @@ final class Token {
             } finally {
                 Arrays.fill(pin, '\0');
             }
-        });
+        }
     }
 
     private void wipeUserPin() {
