@@ -152,29 +152,14 @@ final class Token {
 
         private Lease(Object owner, Token token, TokenSession session) {
             this.session = session;
-            this.cleanable = CLEANER.register(owner, new GiveBack(token, session));
+            // The action refers to the token and the session, never to the owner.
+            this.cleanable = CLEANER.register(owner, () -> token.giveBack(session));
         }
 
         /** Gives the session back; the second and later calls do nothing. */
         @Override
         public void close() {
             cleanable.clean();
-        }
-    }
-
-    /** The cleaning action of a lease: refers to the token and the session, never to the owner. */
-    private static final class GiveBack implements Runnable {
-        private final Token token;
-        private final TokenSession session;
-
-        GiveBack(Token token, TokenSession session) {
-            this.token = token;
-            this.session = session;
-        }
-
-        @Override
-        public void run() {
-            token.giveBack(session);
         }
     }
 
@@ -187,7 +172,13 @@ final class Token {
 
     /** Destroys {@code handle} when {@code owner} is collected (for session objects). */
     void destroyWhenUnreachable(Object owner, long handle) {
-        CLEANER.register(owner, new Destroy(this, handle));
+        CLEANER.register(owner, () -> {
+            try {
+                destroyObject(handle);
+            } catch (CryptokiException | RuntimeException e) {
+                // A collected key's object is gone with its session at the latest.
+            }
+        });
     }
 
     void destroyObject(long handle) throws CryptokiException {
@@ -195,25 +186,6 @@ final class Token {
             s.nat.J_DestroyObject(handle);
             return null;
         });
-    }
-
-    private static final class Destroy implements Runnable {
-        private final Token token;
-        private final long handle;
-
-        Destroy(Token token, long handle) {
-            this.token = token;
-            this.handle = handle;
-        }
-
-        @Override
-        public void run() {
-            try {
-                token.destroyObject(handle);
-            } catch (CryptokiException | RuntimeException e) {
-                // A collected key's object is gone with its session at the latest.
-            }
-        }
     }
 
     // Login
