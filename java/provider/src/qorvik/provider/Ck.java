@@ -26,6 +26,10 @@ final class Ck {
     static final int CKR_ENCRYPTED_DATA_LEN_RANGE = 0x41;
     static final int CKR_FUNCTION_NOT_SUPPORTED = 0x54;
     static final int CKR_RANDOM_SEED_NOT_SUPPORTED = 0x120;
+    static final int CKR_DEVICE_REMOVED = 0x32;
+    static final int CKR_SESSION_CLOSED = 0xB0;
+    static final int CKR_SESSION_HANDLE_INVALID = 0xB3;
+    static final int CKR_TOKEN_NOT_PRESENT = 0xE0;
 
     // Object classes
     static final int CKO_DATA = 0;

@@ -109,16 +109,31 @@ final class Token {
         try {
             CryptokiLock.run(s.nat::J_CloseSession);
         } catch (CryptokiException e) {
-            // The session is gone either way; nothing holds it any more.
+            // The session is gone either way. If the module says all of them are, forget them.
+            forgetLost(e);
         }
     }
 
     /**
      * Runs {@code work} on a pooled session, holding the module's lock for its whole length. A
      * session whose work failed is closed rather than pooled: the failure may have left an
-     * operation started on it.
+     * operation started on it. When the failure says the token's sessions or its login are gone
+     * (sessions closed behind the provider's back, a token taken out and put back, a logout by
+     * another user of the module), they are forgotten and the work is tried once more on a new
+     * session, logged in again with the configured PIN.
      */
     <T> T call(SessionCall<T> work) throws CryptokiException {
+        try {
+            return callOnce(work);
+        } catch (CryptokiException e) {
+            if (!forgetLost(e)) {
+                throw e;
+            }
+            return callOnce(work);
+        }
+    }
+
+    private <T> T callOnce(SessionCall<T> work) throws CryptokiException {
         TokenSession s = borrow();
         try {
             return CryptokiLock.call(() -> work.call(s));
@@ -130,10 +145,59 @@ final class Token {
         }
     }
 
-    /** Runs {@code work} on the session holding the session objects. */
+    /** Runs {@code work} on the session holding the session objects; a lost session as in {@link #call}. */
     <T> T callHome(SessionCall<T> work) throws CryptokiException {
-        loginFromConfigIfNeeded();
-        return CryptokiLock.call(() -> work.call(home()));
+        try {
+            loginFromConfigIfNeeded();
+            return CryptokiLock.call(() -> work.call(home()));
+        } catch (CryptokiException e) {
+            if (!forgetLost(e)) {
+                throw e;
+            }
+            loginFromConfigIfNeeded();
+            return CryptokiLock.call(() -> work.call(home()));
+        }
+    }
+
+    /**
+     * After a failure: when it says the token's sessions are gone, forgets the home session (and
+     * with it the session objects, which the module has dropped), the idle sessions and the login;
+     * when it says the user is no longer logged in although the provider logged in, forgets the
+     * login. Returns whether the same work may now succeed: the sessions were lost, or the login
+     * was and the configuration gives the PIN to make it again.
+     */
+    private boolean forgetLost(CryptokiException e) {
+        int code = e.getCode();
+        boolean sessionsLost = code == Ck.CKR_SESSION_HANDLE_INVALID || code == Ck.CKR_SESSION_CLOSED
+                || code == Ck.CKR_DEVICE_REMOVED || code == Ck.CKR_TOKEN_NOT_PRESENT;
+        if (!sessionsLost && code != Ck.CKR_USER_NOT_LOGGED_IN) {
+            return false;
+        }
+        return CryptokiLock.call(() -> {
+            if (sessionsLost) {
+                TokenSession lost = home;
+                home = null;
+                java.util.List<TokenSession> idleLost;
+                synchronized (idle) {
+                    idleLost = new java.util.ArrayList<>(idle);
+                    idle.clear();
+                }
+                if (lost != null) {
+                    idleLost.add(lost);
+                }
+                for (TokenSession s : idleLost) {
+                    try {
+                        s.nat.J_CloseSession();
+                    } catch (CryptokiException gone) {
+                        // Already gone with the others.
+                    }
+                }
+            }
+            boolean wasLoggedIn = login.loggedIn;
+            login.loggedIn = false;
+            wipeUserPin();
+            return sessionsLost || (wasLoggedIn && config.pin != null);
+        });
     }
 
     /**
