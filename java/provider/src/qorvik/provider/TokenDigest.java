@@ -15,42 +15,13 @@ import qorvik.nat.CryptokiLock;
  */
 final class TokenDigest extends MessageDigestSpi implements Cloneable {
 
-    /** The digests: JCA name, mechanism, length in bytes. */
-    enum Kind {
-        MD5("MD5", Ck.CKM_MD5, 16),
-        SHA1("SHA-1", Ck.CKM_SHA_1, 20),
-        SHA224("SHA-224", Ck.CKM_SHA224, 28),
-        SHA256("SHA-256", Ck.CKM_SHA256, 32),
-        SHA384("SHA-384", Ck.CKM_SHA384, 48),
-        SHA512("SHA-512", Ck.CKM_SHA512, 64);
-
-        final String jcaName;
-        final Mechanism mechanism;
-        final int length;
-
-        Kind(String jcaName, int mechanism, int length) {
-            this.jcaName = jcaName;
-            this.mechanism = new Mechanism(mechanism);
-            this.length = length;
-        }
-
-        static Kind of(String jcaName) {
-            for (Kind k : values()) {
-                if (k.jcaName.equals(jcaName)) {
-                    return k;
-                }
-            }
-            throw new ProviderException("Kelvane: no digest " + jcaName);
-        }
-    }
-
     private final Token token;
-    private final Kind kind;
+    private final Hashing kind;
     private KeptInput input;
 
     TokenDigest(Token token, String algorithm) {
         this.token = token;
-        this.kind = Kind.of(algorithm);
+        this.kind = Hashing.of(algorithm);
         Mechanism mechanism = kind.mechanism;
         this.input = new KeptInput(
                 (s, kept, n) -> s.nat.J_DigestUpdate(s.handle, true, mechanism, kept, 0, n),

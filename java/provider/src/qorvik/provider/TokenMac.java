@@ -3,7 +3,6 @@ package qorvik.provider;
 import java.security.InvalidAlgorithmParameterException;
 import java.security.InvalidKeyException;
 import java.security.Key;
-import java.security.ProviderException;
 import java.security.spec.AlgorithmParameterSpec;
 
 import javax.crypto.MacSpi;
@@ -19,41 +18,15 @@ import qorvik.nat.CryptokiLock;
  * SecretKeySpec) is imported as a session object and kept while the engine uses it.
  */
 final class TokenMac extends MacSpi {
-    /** The MACs: JCA name, mechanism, length in bytes. */
-    enum Kind {
-        HMAC_SHA256("HmacSHA256", Ck.CKM_SHA256_HMAC, 32),
-        HMAC_SHA384("HmacSHA384", Ck.CKM_SHA384_HMAC, 48),
-        HMAC_SHA512("HmacSHA512", Ck.CKM_SHA512_HMAC, 64);
-
-        final String jcaName;
-        final Mechanism mechanism;
-        final int length;
-
-        Kind(String jcaName, int mechanism, int length) {
-            this.jcaName = jcaName;
-            this.mechanism = new Mechanism(mechanism);
-            this.length = length;
-        }
-
-        static Kind of(String jcaName) {
-            for (Kind k : values()) {
-                if (k.jcaName.equals(jcaName)) {
-                    return k;
-                }
-            }
-            throw new ProviderException("Kelvane: no MAC " + jcaName);
-        }
-    }
-
     private final Token token;
-    private final Kind kind;
+    private final Hashing kind;
     private final HeldKey heldKey = new HeldKey(this);
     private long key;
     private final KeptInput input;
 
     TokenMac(Token token, String algorithm) {
         this.token = token;
-        this.kind = Kind.of(algorithm);
+        this.kind = Hashing.of(algorithm);
         Mechanism mechanism = kind.mechanism;
         this.input = new KeptInput(
                 (s, kept, n) -> s.nat.J_SignUpdate(s.handle, true, mechanism, key, kept, 0, n),
