@@ -47,9 +47,8 @@ final class HeldKey {
         key = null;
     }
 
-    /** The same object, or two SecretKeySpec objects of the same value (which never change). */
-    private static boolean sameKey(Key held, Key given) {
-        return held == given
-                || (held instanceof SecretKeySpec && given instanceof SecretKeySpec && held.equals(given));
+    /** The same object, or a SecretKeySpec (whose value never changes) of the same value. */
+    static boolean sameKey(Key held, Key given) {
+        return held == given || (given instanceof SecretKeySpec && given.equals(held));
     }
 }

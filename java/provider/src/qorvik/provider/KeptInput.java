@@ -79,18 +79,39 @@ final class KeptInput {
         return lease != null;
     }
 
-    /** The kept input (its first {@link #length} bytes), while not streaming. */
-    byte[] kept() {
-        return kept;
+    /** The operation over the whole kept input, in one call on {@code s}. */
+    @FunctionalInterface
+    interface Whole {
+        void run(TokenSession s, byte[] kept, int length) throws CryptokiException;
     }
 
-    int length() {
-        return length;
+    /** The last step of the operation running in parts on {@code s}. */
+    @FunctionalInterface
+    interface Last {
+        void run(TokenSession s) throws CryptokiException;
     }
 
-    /** The leased session of an operation running in parts. */
-    TokenSession session() {
-        return lease.session;
+    /**
+     * Ends the operation: over the kept input in one call on a pooled session, or by the last step
+     * of the one running in parts. Back to the start either way.
+     */
+    void finish(Token token, Whole whole, Last last) throws CryptokiException {
+        try {
+            if (lease == null) {
+                byte[] data = kept;
+                int n = length;
+                token.call(s -> {
+                    whole.run(s, data, n);
+                    return null;
+                });
+            } else {
+                TokenSession s = lease.session;
+                CryptokiLock.run(() -> last.run(s));
+                s.operationActive = false;
+            }
+        } finally {
+            reset();
+        }
     }
 
     /** Back to the start: kept input dropped, a leased session given back (closed if its operation runs). */

@@ -203,17 +203,17 @@ final class TokenCipher extends CipherSpi {
     @Override
     protected void engineInit(int opmode, Key key, AlgorithmParameters params, SecureRandom random)
             throws InvalidKeyException, InvalidAlgorithmParameterException {
-        AlgorithmParameterSpec spec = null;
+        AlgorithmParameterSpec parameters = null;
         if (params != null) {
             try {
-                spec = kind.mode == Mode.GCM ? params.getParameterSpec(GCMParameterSpec.class)
+                parameters = kind.mode == Mode.GCM ? params.getParameterSpec(GCMParameterSpec.class)
                         : params.getParameterSpec(IvParameterSpec.class);
             } catch (InvalidParameterSpecException e) {
                 throw new InvalidAlgorithmParameterException(kind.transformation
                         + " takes " + (kind.mode == Mode.GCM ? "GCM" : "IV") + " parameters", e);
             }
         }
-        engineInit(opmode, key, spec, random);
+        engineInit(opmode, key, parameters, random);
     }
 
     @Override
@@ -271,7 +271,7 @@ final class TokenCipher extends CipherSpi {
                     throw new InvalidAlgorithmParameterException(kind.transformation
                             + " takes a GCMParameterSpec, not " + params.getClass().getName());
                 }
-                if (enc && usedKey != null && Arrays.equals(newIv, usedIv) && sameKey(key)) {
+                if (enc && usedKey != null && Arrays.equals(newIv, usedIv) && HeldKey.sameKey(usedKey, key)) {
                     throw new InvalidAlgorithmParameterException("Cannot reuse iv for GCM encryption");
                 }
                 break;
@@ -604,10 +604,6 @@ final class TokenCipher extends CipherSpi {
                     + " bytes");
         }
         return n;
-    }
-
-    private boolean sameKey(Key key) {
-        return key == usedKey || (key instanceof javax.crypto.spec.SecretKeySpec && key.equals(usedKey));
     }
 
     private static byte[] randomIv(int length, SecureRandom random) {

@@ -6,7 +6,6 @@ import java.security.ProviderException;
 
 import qorvik.CryptokiException;
 import qorvik.Mechanism;
-import qorvik.nat.CryptokiLock;
 
 /**
  * MessageDigest on the token. Input is kept here (see {@link KeptInput}), so that a short message
@@ -85,21 +84,13 @@ final class TokenDigest extends MessageDigestSpi implements Cloneable {
 
     private void finish(byte[] out, int offset) throws DigestException {
         try {
-            if (!input.streaming()) {
-                byte[] data = input.kept();
-                int n = input.length();
-                token.call(s -> s.nat.J_Digest(s.handle, true, kind.mechanism, data, 0, n, out, offset));
-            } else {
-                TokenSession s = input.session();
-                CryptokiLock.run(() -> s.nat.J_DigestFinal(out, offset));
-                s.operationActive = false;
-            }
+            input.finish(token,
+                    (s, data, n) -> s.nat.J_Digest(s.handle, true, kind.mechanism, data, 0, n, out, offset),
+                    s -> s.nat.J_DigestFinal(out, offset));
         } catch (CryptokiException e) {
             DigestException failure = new DigestException(Failures.describe(e));
             failure.initCause(e);
             throw failure;
-        } finally {
-            input.reset();
         }
     }
 }

@@ -93,17 +93,17 @@ final class TokenKeyPairGenerator extends KeyPairGeneratorSpi {
                 if (!(params instanceof RSAKeyGenParameterSpec)) {
                     throw wrongSpec(params, "an RSAKeyGenParameterSpec");
                 }
-                RSAKeyGenParameterSpec spec = (RSAKeyGenParameterSpec) params;
-                if (spec.getKeysize() < MIN_RSA_BITS || spec.getKeysize() > MAX_RSA_BITS) {
+                RSAKeyGenParameterSpec parameters = (RSAKeyGenParameterSpec) params;
+                if (parameters.getKeysize() < MIN_RSA_BITS || parameters.getKeysize() > MAX_RSA_BITS) {
                     throw new InvalidAlgorithmParameterException("RSA keys are " + MIN_RSA_BITS + " to "
-                            + MAX_RSA_BITS + " bits, not " + spec.getKeysize());
+                            + MAX_RSA_BITS + " bits, not " + parameters.getKeysize());
                 }
-                BigInteger e = spec.getPublicExponent();
+                BigInteger e = parameters.getPublicExponent();
                 if (e.signum() <= 0 || !e.testBit(0) || e.equals(BigInteger.ONE)) {
                     throw new InvalidAlgorithmParameterException("the RSA public exponent must be odd and "
                             + "greater than 1, not " + e);
                 }
-                rsaBits = spec.getKeysize();
+                rsaBits = parameters.getKeysize();
                 publicExponent = e;
                 break;
             }

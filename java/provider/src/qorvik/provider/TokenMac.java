@@ -10,7 +10,6 @@ import javax.crypto.SecretKey;
 
 import qorvik.CryptokiException;
 import qorvik.Mechanism;
-import qorvik.nat.CryptokiLock;
 
 /**
  * HMAC on the token, shaped as {@link TokenDigest}: a short message is one native call on a pooled
@@ -69,21 +68,13 @@ final class TokenMac extends MacSpi {
     @Override
     protected byte[] engineDoFinal() {
         byte[] out = new byte[kind.length];
+        long k = key;
         try {
-            if (!input.streaming()) {
-                byte[] data = input.kept();
-                int n = input.length();
-                long k = key;
-                token.call(s -> s.nat.J_Sign(s.handle, true, kind.mechanism, k, data, 0, n, out, 0));
-            } else {
-                TokenSession s = input.session();
-                CryptokiLock.run(() -> s.nat.J_SignFinal(out, 0));
-                s.operationActive = false;
-            }
+            input.finish(token,
+                    (s, data, n) -> s.nat.J_Sign(s.handle, true, kind.mechanism, k, data, 0, n, out, 0),
+                    s -> s.nat.J_SignFinal(out, 0));
         } catch (CryptokiException e) {
             throw Failures.provider(e);
-        } finally {
-            input.reset();
         }
         return out;
     }

@@ -121,15 +121,15 @@ final class TokenRsaCipher extends CipherSpi {
     @Override
     protected void engineInit(int opmode, Key key, AlgorithmParameters params, SecureRandom random)
             throws InvalidKeyException, InvalidAlgorithmParameterException {
-        AlgorithmParameterSpec spec = null;
+        AlgorithmParameterSpec parameters = null;
         if (params != null) {
             try {
-                spec = params.getParameterSpec(OAEPParameterSpec.class);
+                parameters = params.getParameterSpec(OAEPParameterSpec.class);
             } catch (InvalidParameterSpecException e) {
                 throw new InvalidAlgorithmParameterException("RSA takes OAEP parameters only", e);
             }
         }
-        engineInit(opmode, key, spec, random);
+        engineInit(opmode, key, parameters, random);
     }
 
     @Override
@@ -298,26 +298,26 @@ final class TokenRsaCipher extends CipherSpi {
             throw new InvalidAlgorithmParameterException("OAEP takes an OAEPParameterSpec, not "
                     + params.getClass().getName());
         }
-        OAEPParameterSpec spec = (OAEPParameterSpec) params;
-        String digest = spec.getDigestAlgorithm().toUpperCase();
+        OAEPParameterSpec parameters = (OAEPParameterSpec) params;
+        String digest = parameters.getDigestAlgorithm().toUpperCase();
         if (!digest.equals("SHA-1") && !digest.equals("SHA1") && !digest.equals("SHA")) {
             throw new InvalidAlgorithmParameterException("OAEP runs with SHA-1 only, not "
-                    + spec.getDigestAlgorithm());
+                    + parameters.getDigestAlgorithm());
         }
-        if (!spec.getMGFAlgorithm().equalsIgnoreCase("MGF1")
-                || !(spec.getMGFParameters() instanceof MGF1ParameterSpec)) {
+        if (!parameters.getMGFAlgorithm().equalsIgnoreCase("MGF1")
+                || !(parameters.getMGFParameters() instanceof MGF1ParameterSpec)) {
             throw new InvalidAlgorithmParameterException("OAEP runs with MGF1 only, not "
-                    + spec.getMGFAlgorithm());
+                    + parameters.getMGFAlgorithm());
         }
-        String mgfDigest = ((MGF1ParameterSpec) spec.getMGFParameters()).getDigestAlgorithm().toUpperCase();
+        String mgfDigest = ((MGF1ParameterSpec) parameters.getMGFParameters()).getDigestAlgorithm().toUpperCase();
         if (!mgfDigest.equals("SHA-1") && !mgfDigest.equals("SHA1")) {
             throw new InvalidAlgorithmParameterException("OAEP's MGF1 runs with SHA-1 only, not "
                     + mgfDigest);
         }
-        if (!(spec.getPSource() instanceof PSource.PSpecified)) {
+        if (!(parameters.getPSource() instanceof PSource.PSpecified)) {
             throw new InvalidAlgorithmParameterException("OAEP takes a specified label only");
         }
-        byte[] value = ((PSource.PSpecified) spec.getPSource()).getValue();
+        byte[] value = ((PSource.PSpecified) parameters.getPSource()).getValue();
         return value.length == 0 ? null : value;
     }
 }

@@ -114,7 +114,7 @@ final class TokenSignature extends SignatureSpi {
     private final Algorithm algorithm;
     private final MessageDigest hash;
 
-    private PSSParameterSpec pssSpec;
+    private PSSParameterSpec pssParameters;
     private Mechanism mechanism;
 
     private boolean signing;
@@ -274,18 +274,18 @@ final class TokenSignature extends SignatureSpi {
             throw new ProviderException(
                     "RSASSA-PSS: the parameters cannot change while data is being signed");
         }
-        PSSParameterSpec spec = (PSSParameterSpec) params;
-        int[] hashIds = PSS_HASHES.get(canonicalDigest(spec.getDigestAlgorithm()));
+        PSSParameterSpec parameters = (PSSParameterSpec) params;
+        int[] hashIds = PSS_HASHES.get(canonicalDigest(parameters.getDigestAlgorithm()));
         if (hashIds == null) {
             throw new InvalidAlgorithmParameterException("RSASSA-PSS: unsupported digest "
-                    + spec.getDigestAlgorithm() + " (SHA-1, SHA-224, SHA-256, SHA-384, SHA-512)");
+                    + parameters.getDigestAlgorithm() + " (SHA-1, SHA-224, SHA-256, SHA-384, SHA-512)");
         }
-        if (!"MGF1".equalsIgnoreCase(spec.getMGFAlgorithm())) {
+        if (!"MGF1".equalsIgnoreCase(parameters.getMGFAlgorithm())) {
             throw new InvalidAlgorithmParameterException("RSASSA-PSS: unsupported mask generation function "
-                    + spec.getMGFAlgorithm() + " (MGF1 only)");
+                    + parameters.getMGFAlgorithm() + " (MGF1 only)");
         }
         int[] mgfIds = hashIds;
-        AlgorithmParameterSpec mgf = spec.getMGFParameters();
+        AlgorithmParameterSpec mgf = parameters.getMGFParameters();
         if (mgf != null) {
             if (!(mgf instanceof MGF1ParameterSpec)) {
                 throw new InvalidAlgorithmParameterException("RSASSA-PSS: MGF1 takes an MGF1ParameterSpec");
@@ -296,15 +296,15 @@ final class TokenSignature extends SignatureSpi {
                         + ((MGF1ParameterSpec) mgf).getDigestAlgorithm());
             }
         }
-        if (spec.getTrailerField() != PSSParameterSpec.TRAILER_FIELD_BC) {
+        if (parameters.getTrailerField() != PSSParameterSpec.TRAILER_FIELD_BC) {
             throw new InvalidAlgorithmParameterException(
                     "RSASSA-PSS: only the trailer field 1 (0xBC) is used");
         }
-        if (spec.getSaltLength() < 0) {
+        if (parameters.getSaltLength() < 0) {
             throw new InvalidAlgorithmParameterException("RSASSA-PSS: negative salt length");
         }
-        pssSpec = spec;
-        mechanism = new Mechanism(hashIds[1], new PSSParams(hashIds[0], mgfIds[2], spec.getSaltLength()));
+        pssParameters = parameters;
+        mechanism = new Mechanism(hashIds[1], new PSSParams(hashIds[0], mgfIds[2], parameters.getSaltLength()));
     }
 
     /** "SHA256", "SHA-256" and "sha-256" all name SHA-256. */
@@ -318,12 +318,12 @@ final class TokenSignature extends SignatureSpi {
 
     @Override
     protected AlgorithmParameters engineGetParameters() {
-        if (!algorithm.pss || pssSpec == null) {
+        if (!algorithm.pss || pssParameters == null) {
             return null;
         }
         try {
             AlgorithmParameters p = AlgorithmParameters.getInstance("RSASSA-PSS");
-            p.init(pssSpec);
+            p.init(pssParameters);
             return p;
         } catch (GeneralSecurityException e) {
             throw new ProviderException("cannot encode the PSS parameters", e);

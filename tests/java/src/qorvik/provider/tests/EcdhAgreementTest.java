@@ -43,7 +43,7 @@ class EcdhAgreementTest {
         // Several peers with the same initialised agreement: it is ready again after each secret.
         for (int peer = 0; peer < 4; peer++) {
             KeyPairGenerator g = KeyPairGenerator.getInstance("EC", "SunEC");
-            g.initialize(curve.spec);
+            g.initialize(curve.parameters);
             KeyPair other = g.generateKeyPair();
 
             ours.doPhase(other.getPublic(), true);

@@ -44,7 +44,7 @@ class KeyPairGeneratorTest {
     private static final int CKA_TOKEN = 0x1;
     private static final int CKO_PRIVATE_KEY = 3;
 
-    /** algorithm, how it is initialised (null: the default, Integer: a size, else a spec), expected size or curve. */
+    /** algorithm, how it is initialised (null: the default, Integer: a size, else parameters), expected size or curve. */
     static Stream<Arguments> choices() throws Exception {
         return Stream.of(
                 Arguments.of("RSA", null, "2048 65537"),

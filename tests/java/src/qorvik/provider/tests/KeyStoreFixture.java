@@ -146,11 +146,11 @@ final class KeyStoreFixture {
         try {
             String text = Files.readString(pem, StandardCharsets.US_ASCII);
             String body = text.replaceAll("-----[A-Z ]+-----", "").replaceAll("\\s", "");
-            PKCS8EncodedKeySpec spec = new PKCS8EncodedKeySpec(Base64.getDecoder().decode(body));
+            PKCS8EncodedKeySpec parameters = new PKCS8EncodedKeySpec(Base64.getDecoder().decode(body));
             try {
-                return KeyFactory.getInstance("RSA").generatePrivate(spec);
+                return KeyFactory.getInstance("RSA").generatePrivate(parameters);
             } catch (java.security.spec.InvalidKeySpecException notRsa) {
-                return KeyFactory.getInstance("EC").generatePrivate(spec);
+                return KeyFactory.getInstance("EC").generatePrivate(parameters);
             }
         } catch (IOException e) {
             throw new UncheckedIOException(e);

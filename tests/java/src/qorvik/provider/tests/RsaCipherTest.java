@@ -148,9 +148,9 @@ class RsaCipherTest {
                 PSource.PSpecified.DEFAULT);
         OAEPParameterSpec mgfSha256 = new OAEPParameterSpec("SHA-1", "MGF1", MGF1ParameterSpec.SHA256,
                 PSource.PSpecified.DEFAULT);
-        for (OAEPParameterSpec spec : new OAEPParameterSpec[] {sha256, mgfSha256}) {
+        for (OAEPParameterSpec parameters : new OAEPParameterSpec[] {sha256, mgfSha256}) {
             assertThrows(InvalidAlgorithmParameterException.class,
-                    () -> oaep.init(Cipher.ENCRYPT_MODE, tokenPairs[0].getPublic(), spec));
+                    () -> oaep.init(Cipher.ENCRYPT_MODE, tokenPairs[0].getPublic(), parameters));
         }
         assertThrows(InvalidKeyException.class, () -> oaep.init(Cipher.ENCRYPT_MODE, tokenPairs[0].getPrivate()),
                 "OAEP encrypts with the public key");

@@ -185,8 +185,8 @@ class SignatureAlgorithmsTest {
             }
         }
 
-        void setParameter(PSSParameterSpec spec) throws Exception {
-            signature.setParameter(spec);
+        void setParameter(PSSParameterSpec parameters) throws Exception {
+            signature.setParameter(parameters);
         }
 
         void initSign(PrivateKey key) throws Exception {

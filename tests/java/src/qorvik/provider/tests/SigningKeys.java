@@ -38,12 +38,12 @@ final class SigningKeys {
 
         final String keyAlgorithm;
         final String jdkProvider;
-        final AlgorithmParameterSpec spec;
+        final AlgorithmParameterSpec parameters;
 
-        Kind(String keyAlgorithm, String jdkProvider, AlgorithmParameterSpec spec) {
+        Kind(String keyAlgorithm, String jdkProvider, AlgorithmParameterSpec parameters) {
             this.keyAlgorithm = keyAlgorithm;
             this.jdkProvider = jdkProvider;
-            this.spec = spec;
+            this.parameters = parameters;
         }
     }
 
@@ -62,7 +62,7 @@ final class SigningKeys {
         KeyPair pair = TOKEN.get(kind);
         if (pair == null) {
             KeyPairGenerator g = KeyPairGenerator.getInstance(kind.keyAlgorithm, provider());
-            g.initialize(kind.spec);
+            g.initialize(kind.parameters);
             pair = g.generateKeyPair();
             TOKEN.put(kind, pair);
         }
@@ -74,7 +74,7 @@ final class SigningKeys {
         KeyPair pair = JDK.get(kind);
         if (pair == null) {
             KeyPairGenerator g = KeyPairGenerator.getInstance(kind.keyAlgorithm, kind.jdkProvider);
-            g.initialize(kind.spec);
+            g.initialize(kind.parameters);
             pair = g.generateKeyPair();
             JDK.put(kind, pair);
         }

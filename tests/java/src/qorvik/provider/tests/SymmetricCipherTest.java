@@ -163,20 +163,20 @@ class SymmetricCipherTest {
                             if (len > 1000 && (ivBytes != 12 || aadBytes != 13)) {
                                 continue;
                             }
-                            GCMParameterSpec spec = new GCMParameterSpec(tagBits, bytes(ivBytes));
+                            GCMParameterSpec parameters = new GCMParameterSpec(tagBits, bytes(ivBytes));
                             byte[] aad = bytes(aadBytes);
                             byte[] plain = bytes(len);
                             String what = keyBytes + "-byte key, tag " + tagBits + ", IV " + ivBytes
                                     + ", AAD " + aadBytes + ", " + len + " bytes";
-                            jdk.init(Cipher.ENCRYPT_MODE, key, spec);
+                            jdk.init(Cipher.ENCRYPT_MODE, key, parameters);
                             jdk.updateAAD(aad);
                             byte[] expected = jdk.doFinal(plain);
-                            ours.init(Cipher.ENCRYPT_MODE, key, spec);
+                            ours.init(Cipher.ENCRYPT_MODE, key, parameters);
                             ours.updateAAD(aad);
                             assertArrayEquals(expected, ours.doFinal(plain), what);
                             // Decrypt the JDK's output, the additional data in two pieces and the
                             // message in parts: nothing comes out before the tag is checked.
-                            ours.init(Cipher.DECRYPT_MODE, key, spec);
+                            ours.init(Cipher.DECRYPT_MODE, key, parameters);
                             ours.updateAAD(aad, 0, aadBytes / 2);
                             ours.updateAAD(aad, aadBytes / 2, aadBytes - aadBytes / 2);
                             byte[] early = ours.update(expected, 0, expected.length / 2);
@@ -197,11 +197,11 @@ class SymmetricCipherTest {
     @Test
     void gcmRefusesTamperedInput() throws Exception {
         SecretKeySpec key = new SecretKeySpec(bytes(32), "AES");
-        GCMParameterSpec spec = new GCMParameterSpec(128, bytes(12));
+        GCMParameterSpec parameters = new GCMParameterSpec(128, bytes(12));
         byte[] aad = bytes(20);
         byte[] plain = bytes(300);
         Cipher jdk = Cipher.getInstance("AES/GCM/NoPadding", "SunJCE");
-        jdk.init(Cipher.ENCRYPT_MODE, key, spec);
+        jdk.init(Cipher.ENCRYPT_MODE, key, parameters);
         jdk.updateAAD(aad);
         byte[] sealed = jdk.doFinal(plain);
         Cipher ours = Cipher.getInstance("AES/GCM/NoPadding", provider);
@@ -209,7 +209,7 @@ class SymmetricCipherTest {
         for (int at : flips) {
             byte[] bad = sealed.clone();
             bad[at] ^= 1;
-            ours.init(Cipher.DECRYPT_MODE, key, spec);
+            ours.init(Cipher.DECRYPT_MODE, key, parameters);
             ours.updateAAD(aad);
             AEADBadTagException e = assertThrows(AEADBadTagException.class, () -> ours.doFinal(bad),
                     "byte " + at + " changed");
@@ -217,14 +217,14 @@ class SymmetricCipherTest {
         }
         byte[] badAad = aad.clone();
         badAad[3] ^= 0x40;
-        ours.init(Cipher.DECRYPT_MODE, key, spec);
+        ours.init(Cipher.DECRYPT_MODE, key, parameters);
         ours.updateAAD(badAad);
         assertCryptokiCause(assertThrows(AEADBadTagException.class, () -> ours.doFinal(sealed)), "J_Decrypt");
         // Shorter than a tag: refused before the token is asked, as the JDK does.
-        ours.init(Cipher.DECRYPT_MODE, key, spec);
+        ours.init(Cipher.DECRYPT_MODE, key, parameters);
         assertThrows(AEADBadTagException.class, () -> ours.doFinal(new byte[15]));
         // The engine still works afterwards.
-        ours.init(Cipher.DECRYPT_MODE, key, spec);
+        ours.init(Cipher.DECRYPT_MODE, key, parameters);
         ours.updateAAD(aad);
         assertArrayEquals(plain, ours.doFinal(sealed));
     }
@@ -233,13 +233,13 @@ class SymmetricCipherTest {
     @Test
     void gcmIvRules() throws Exception {
         SecretKeySpec key = new SecretKeySpec(bytes(16), "AES");
-        GCMParameterSpec spec = new GCMParameterSpec(128, bytes(12));
+        GCMParameterSpec parameters = new GCMParameterSpec(128, bytes(12));
         Cipher ours = Cipher.getInstance("AES/GCM/NoPadding", provider);
-        ours.init(Cipher.ENCRYPT_MODE, key, spec);
+        ours.init(Cipher.ENCRYPT_MODE, key, parameters);
         ours.doFinal(bytes(10));
         assertThrows(IllegalStateException.class, () -> ours.doFinal(bytes(10)), "same IV again");
         assertThrows(InvalidAlgorithmParameterException.class,
-                () -> ours.init(Cipher.ENCRYPT_MODE, key, spec), "same key and IV again");
+                () -> ours.init(Cipher.ENCRYPT_MODE, key, parameters), "same key and IV again");
         ours.init(Cipher.ENCRYPT_MODE, key);
         byte[] iv = ours.getIV();
         assertEquals(12, iv.length);
@@ -252,7 +252,7 @@ class SymmetricCipherTest {
                 "decryption needs the parameters");
         assertThrows(InvalidAlgorithmParameterException.class,
                 () -> ours.init(Cipher.ENCRYPT_MODE, key, new GCMParameterSpec(64, bytes(12))));
-        ours.init(Cipher.DECRYPT_MODE, key, spec);
+        ours.init(Cipher.DECRYPT_MODE, key, parameters);
         ours.update(bytes(5));
         assertThrows(IllegalStateException.class, () -> ours.updateAAD(bytes(2)),
                 "additional data after the message");
